@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Shared set-up for scripts/demo and scripts/test: installs what is missing,
+# builds everything with mingw-w64 and provides a private Wine prefix on a
+# private X display. Source it; it defines functions only.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD_DIR:-$ROOT/build}
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+STARTED_PIDS=()
+
+log() { printf '== %s\n' "$*" >&2; }
+
+need_packages() {
+  local missing=()
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix)
+  [ -x "$WINE" ] || missing+=(wine64)
+  command -v Xvfb >/dev/null || missing+=(xvfb)
+  command -v cmake >/dev/null || missing+=(cmake)
+  command -v ctest >/dev/null || missing+=(cmake)
+  [ -x /usr/bin/convert ] || missing+=(imagemagick)
+  command -v dpkg-source >/dev/null || missing+=(dpkg-dev)
+  [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+  command -v clang >/dev/null || missing+=(clang)
+  dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
+  printf '%s\n' "${missing[@]}" | sort -u | grep -v '^$' || true
+}
+
+install_packages() {
+  local missing
+  missing=$(need_packages)
+  [ -z "$missing" ] && return 0
+  log "installing: $(echo $missing)"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null
+  # shellcheck disable=SC2086
+  apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+# PCRE is built from Debian's own source package; nothing of it is committed.
+fetch_pcre_source() {
+  local dest=$BUILD/_src
+  if [ -f "$dest/pcre/pcre_compile.c" ]; then return 0; fi
+  log "fetching Debian's pcre3 source package"
+  if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+        >/etc/apt/sources.list.d/vellmark-deb-src.sources
+    else
+      grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' \
+        >/etc/apt/sources.list.d/vellmark-deb-src.list
+    fi
+    apt-get update -qq >/dev/null
+  fi
+  rm -rf "$dest/tmp" && mkdir -p "$dest/tmp"
+  (cd "$dest/tmp" && apt-get source -qq pcre3 >/dev/null 2>&1)
+  local dir
+  dir=$(find "$dest/tmp" -maxdepth 1 -type d -name 'pcre3-*' | head -1)
+  [ -n "$dir" ] || { echo "apt-get source pcre3 failed" >&2; return 1; }
+  rm -rf "$dest/pcre" && mv "$dir" "$dest/pcre" && rm -rf "$dest/tmp"
+}
+
+configure_and_build() {
+  fetch_pcre_source
+  if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    log "configuring"
+    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPCRE_SOURCE_DIR="$BUILD/_src/pcre" >/dev/null
+  fi
+  log "building"
+  if ! cmake --build "$BUILD" -j"$(nproc)" >"$BUILD/build.log" 2>&1; then
+    grep -E -B2 -A6 'error' "$BUILD/build.log" | head -80 >&2
+    echo "build failed; full log in $BUILD/build.log" >&2
+    return 1
+  fi
+  grep -E 'warning:' "$BUILD/build.log" | sort -u | head -20 >&2 || true
+}
+
+# Our own X display, unless the caller gave one that answers.
+start_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo_ok; then return 0; fi
+  local n
+  for n in $(seq 77 140); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      STARTED_PIDS+=($!)
+      export DISPLAY=":$n"
+      local i
+      for i in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.05; done
+      echo "Xvfb did not come up on :$n" >&2
+      return 1
+    fi
+  done
+  echo "no free X display" >&2
+  return 1
+}
+
+xdpyinfo_ok() { [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ]; }
+
+wine_env() {
+  export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+}
+
+# Made once; reused while its marker stands. The virtual desktop matters:
+# without it hiding or re-parenting a top-level window stalls for 2 s.
+prepare_prefix() {
+  wine_env
+  if [ -f "$WINEPREFIX/.vellmark-ready" ]; then return 0; fi
+  log "creating the Wine prefix (once)"
+  rm -rf "$WINEPREFIX"
+  "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+  "$WINE" winecfg -v win10 </dev/null >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f </dev/null >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1280x1024 /f </dev/null >/dev/null 2>&1
+  "$WINESERVER" -w
+  touch "$WINEPREFIX/.vellmark-ready"
+}
+
+# Stops what this script started, by pid, and the server of our own prefix.
+cleanup() {
+  set +e
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    WINEPREFIX=$WINEPREFIX "$WINESERVER" -k >/dev/null 2>&1
+  fi
+  local p
+  for p in "${STARTED_PIDS[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${STARTED_PIDS[@]}"; do wait "$p" 2>/dev/null; done
+}
