@@ -1,0 +1,1 @@
+// Keeps the library target valid before any part of it exists.
