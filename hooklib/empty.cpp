@@ -1,1 +1,0 @@
-// Keeps the library target valid before any part of it exists.
