@@ -1,7 +1,6 @@
 #include "common/shared_names.h"
 
 #include <atomic>
-#include <mutex>
 
 #include "common/names.h"
 
@@ -22,20 +21,32 @@ UINT Message(NameRegistrar& r, const wchar_t* name, UINT fallback = 0) {
 }
 
 constexpr const wchar_t* kClassNames[] = {
-    names::kMessengerClientClass,   names::kConfigMessengerClientClass,
-    names::kTApplicationClass,      names::kObjAppClass,
-    names::kSiblingFloatingWindowClass, names::kSiblingToggleWindowClass,
-    names::kCoreWindowClass,        names::kSiblingAppFrameClass,
-    names::kApplicationFrameClass,  names::kStickyTopWindowClass,
-    names::kMessageClass,           names::kContainerWindowClass,
-    names::kSiblingDesktopTaskbarClass, names::kSiblingMonitorTaskbarClass,
-    names::kCabinetClass,           names::kExploreClass,
-    names::kUtilWindowClassA,       names::kUtilWindowClassW,
+    names::kMessengerClientClass,
+    names::kConfigMessengerClientClass,
+    names::kTApplicationClass,
+    names::kObjAppClass,
+    names::kSiblingFloatingWindowClass,
+    names::kSiblingToggleWindowClass,
+    names::kCoreWindowClass,
+    names::kSiblingAppFrameClass,
+    names::kApplicationFrameClass,
+    names::kStickyTopWindowClass,
+    names::kMessageClass,
+    names::kContainerWindowClass,
+    names::kSiblingDesktopTaskbarClass,
+    names::kSiblingMonitorTaskbarClass,
+    names::kCabinetClass,
+    names::kExploreClass,
+    names::kUtilWindowClassA,
+    names::kUtilWindowClassW,
 };
 static_assert(std::size(kClassNames) == static_cast<std::size_t>(ClassAtom::Count));
 
 SharedNames g_names;
-std::once_flag g_init_once;
+// INIT_ONCE rather than std::call_once: the hook library initialises from
+// its DLL entry point, under the loader lock, where a plain kernel one-time
+// initialisation is the safe choice.
+INIT_ONCE g_init_once = INIT_ONCE_STATIC_INIT;
 Deliverable g_who = Deliverable::Container;
 std::atomic<bool> g_initialised{false};
 
@@ -60,9 +71,12 @@ SharedNames RegisterSharedNames(Deliverable who, NameRegistrar& r, bool before_w
   n.win_event = Message(r, names::kWinEventMessage, names::kWinEventMessageFallback);
   if (container || host) n.delayed_command = Message(r, names::kDelayedCommandMessage);
   n.taskbar_created = Message(r, names::kTaskbarCreatedMessage);
-  if (host) n.hook_host_reserved = Message(r, names::kHookHostReservedMessage, names::kHookHostReservedFallback);
+  if (host)
+    n.hook_host_reserved =
+        Message(r, names::kHookHostReservedMessage, names::kHookHostReservedFallback);
   if (library) n.tray_icon = Message(r, names::kTrayIconMessage);
-  if (container || library) n.container_ipc = Message(r, names::kContainerIpcMessage, names::kContainerIpcFallback);
+  if (container || library)
+    n.container_ipc = Message(r, names::kContainerIpcMessage, names::kContainerIpcFallback);
   if (library || host) n.console_patch = Message(r, names::kConsolePatchMessage);
   if (container) {
     n.intent_api_update = Message(r, names::kIntentApiUpdateMessage);
@@ -107,25 +121,30 @@ void ReleaseSharedNames(Deliverable who, const SharedNames& n, NameRegistrar& r)
 }
 
 void InitSharedNames(Deliverable who) {
-  std::call_once(g_init_once, [who] {
+  auto init = [](PINIT_ONCE, PVOID param, PVOID*) -> BOOL {
+    const Deliverable who = *static_cast<const Deliverable*>(param);
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof(info);
     // Only the "before Windows 7" question is asked here; RtlGetVersion is
     // not needed for it because Vista reports itself truthfully.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    const bool before7 = GetVersionExW(&info) &&
-                         (info.dwMajorVersion < 6 || (info.dwMajorVersion == 6 && info.dwMinorVersion < 1));
+    const bool before7 =
+        GetVersionExW(&info) &&
+        (info.dwMajorVersion < 6 || (info.dwMajorVersion == 6 && info.dwMinorVersion < 1));
 #pragma GCC diagnostic pop
     g_who = who;
     g_names = RegisterSharedNames(who, SystemNameRegistrar(), before7);
     if (who != Deliverable::Container) {
       if (HMODULE k = GetModuleHandleW(L"kernel32.dll")) {
-        g_session_of = reinterpret_cast<ProcessIdToSessionIdFn>(GetProcAddress(k, "ProcessIdToSessionId"));
+        g_session_of =
+            reinterpret_cast<ProcessIdToSessionIdFn>(GetProcAddress(k, "ProcessIdToSessionId"));
       }
     }
     g_initialised.store(true, std::memory_order_release);
-  });
+    return TRUE;
+  };
+  InitOnceExecuteOnce(&g_init_once, init, &who, nullptr);
 }
 
 void FinalizeSharedNames() {
@@ -136,7 +155,8 @@ void FinalizeSharedNames() {
 const SharedNames& Names() { return g_names; }
 
 bool WindowHasClassAtom(HWND window, UINT atom) {
-  return atom != 0 && window != nullptr && GetClassWord(window, GCW_ATOM) == static_cast<WORD>(atom);
+  return atom != 0 && window != nullptr &&
+         GetClassWord(window, GCW_ATOM) == static_cast<WORD>(atom);
 }
 
 bool WindowHasClass(HWND window, ClassAtom c) {

@@ -15,10 +15,10 @@ enum class Deliverable { Container, HookLibrary, HookHost };
 class NameRegistrar {
  public:
   virtual ~NameRegistrar() = default;
-  virtual UINT RegisterMessage(const wchar_t* name) = 0;        // RegisterWindowMessageW
-  virtual ATOM AddAtom(const wchar_t* name) = 0;                // GlobalAddAtomW
-  virtual UINT RegisterClassAtom(const wchar_t* name) = 0;      // RegisterClipboardFormatW
-  virtual void DeleteAtom(ATOM atom) = 0;                       // GlobalDeleteAtom
+  virtual UINT RegisterMessage(const wchar_t* name) = 0;    // RegisterWindowMessageW
+  virtual ATOM AddAtom(const wchar_t* name) = 0;            // GlobalAddAtomW
+  virtual UINT RegisterClassAtom(const wchar_t* name) = 0;  // RegisterClipboardFormatW
+  virtual void DeleteAtom(ATOM atom) = 0;                   // GlobalDeleteAtom
 };
 
 NameRegistrar& SystemNameRegistrar();
