@@ -2,28 +2,60 @@
 
 #include <atomic>
 
+#include "hooklib/core/process_storage.h"
+
 namespace vm::hooklib {
 namespace {
 
-// Until the process-local storage block is in place these live in the
-// library's own data; the storage block takes them over once it exists.
-std::atomic<long> g_call_depth{0};
-std::atomic<bool> g_trampolines_active{false};
+// Used until (or instead of, when it cannot be made) the storage block.
+volatile LONG64 g_private_counter = 0;
+std::atomic<volatile LONG64*> g_counter{&g_private_counter};
+std::atomic<storage::TrampolineBlock*> g_trampoline_block{nullptr};
+
+// The hooks use 32-bit interlocked operations on the low half of the 8-byte
+// block and the stub dispatcher 64-bit ones on the whole block; both agree
+// because the count never goes below zero.
+volatile LONG* LowHalf() noexcept {
+  return reinterpret_cast<volatile LONG*>(g_counter.load(std::memory_order_acquire));
+}
 
 }  // namespace
 
-void EnterLibraryCall() noexcept { g_call_depth.fetch_add(1, std::memory_order_acq_rel); }
-void LeaveLibraryCall() noexcept { g_call_depth.fetch_sub(1, std::memory_order_acq_rel); }
-long CurrentCallDepth() noexcept { return g_call_depth.load(std::memory_order_acquire); }
+void EnterLibraryCall() noexcept { InterlockedIncrement(LowHalf()); }
+void LeaveLibraryCall() noexcept { InterlockedDecrement(LowHalf()); }
+long CurrentCallDepth() noexcept { return InterlockedCompareExchange(LowHalf(), 0, 0); }
 
-void SetTrampolinesActive(bool active) noexcept { g_trampolines_active.store(active); }
-bool TrampolinesActive() noexcept { return g_trampolines_active.load(); }
+void SetTrampolinesActive(bool active) noexcept {
+  storage::TrampolineBlock* block = g_trampoline_block.load(std::memory_order_acquire);
+  if (block == nullptr) return;
+  if (active &&
+      (block->call_wnd_proc == 0 || block->call_wnd_proc_ret == 0 || block->call_next_hook == 0)) {
+    return;  // not built: they keep passing calls on
+  }
+  std::atomic_thread_fence(std::memory_order_release);
+  block->active = active ? 1 : 0;
+}
+
+bool TrampolinesActive() noexcept {
+  storage::TrampolineBlock* block = g_trampoline_block.load(std::memory_order_acquire);
+  return block != nullptr && block->active != 0;
+}
 
 HMODULE LibraryModule() noexcept {
   HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&LibraryModule), &module);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&LibraryModule), &module);
   return module;
+}
+
+void BindLibraryState(const ProcessStorageState& state) noexcept {
+  if (state.counter != nullptr) g_counter.store(state.counter, std::memory_order_release);
+  g_trampoline_block.store(state.trampoline_block, std::memory_order_release);
+}
+
+volatile LONG64* CallDepthCounterBlock() noexcept {
+  return g_counter.load(std::memory_order_acquire);
 }
 
 }  // namespace vm::hooklib
