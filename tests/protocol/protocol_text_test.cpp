@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/container_protocol_text.h"
+#include "common/control_program.h"
 
 namespace {
 
@@ -152,6 +153,23 @@ TEST(ItemIdListStream, AcceptsBothTerminatorConventionsAndRefusesBrokenLists) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(ItemIdListFromStream(c.stream), c.list);
   }
+}
+
+TEST(ControlProgramNames, BuiltAsTheControlProgramBuildsThem) {
+  using namespace vm::control;
+  EXPECT_EQ(RuleTableBlockName(0x1A2B),
+            L"Local\\{26EF4AAB-02D7-473F-9E8C-4BEC018F2E7B}_ParamStrings_00001A2B");
+  EXPECT_EQ(RuleTableBlockName(0xFFFFFFFF).substr(RuleTableBlockName(0).size() - 8), L"FFFFFFFF");
+  const std::wstring prefix = L"VXHotkey_{26EF4AAB-02D7-473F-9E8C-4BEC018F2E7B}";
+  EXPECT_EQ(HotkeyAtomName(kHotkeyAlt | kHotkeyCtrl, 0x41), prefix + L"Ctrl+Alt+65");
+  EXPECT_EQ(HotkeyAtomName(kHotkeyAlt | kHotkeyShift | kHotkeyCtrl | kHotkeyWin, 9),
+            prefix + L"Win+Ctrl+Shift+Alt+9");
+  EXPECT_EQ(HotkeyAtomName(0, 112), prefix + L"112");
+
+  const auto wparam = HandshakeWParam(HandshakeCode::Unload, ServerInstance::Shell);
+  EXPECT_EQ(wparam, 0x10002u);
+  EXPECT_EQ(HandshakeCodeOf(wparam), HandshakeCode::Unload);
+  EXPECT_EQ(HandshakeInstanceOf(wparam), ServerInstance::Shell);
 }
 
 }  // namespace
