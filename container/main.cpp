@@ -1,4 +1,7 @@
 #include <windows.h>
 
-// Placeholder entry: replaced by the real start-up sequence.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include "container/program.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  return vm::container::RunContainerProgram(GetCommandLineW());
+}
