@@ -1,0 +1,112 @@
+#include "hooklib/framework/class_registry.h"
+
+#include <windows.h>
+
+#include "hooklib/framework/keyed_list.h"
+#include "hooklib/framework/param_text.h"
+
+namespace vm::framework {
+namespace {
+
+class ExclusiveLock {
+ public:
+  explicit ExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
+  ExclusiveLock(const ExclusiveLock&) = delete;
+  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
+class SharedLock {
+ public:
+  explicit SharedLock(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockShared(&lock_); }
+  ~SharedLock() { ReleaseSRWLockShared(&lock_); }
+  SharedLock(const SharedLock&) = delete;
+  SharedLock& operator=(const SharedLock&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
+class Registry {
+ public:
+  bool Add(const ItemClass& item_class, std::wstring_view name) {
+    ExclusiveLock guard(lock_);
+    return classes_.Add(&item_class, false, name);
+  }
+  bool Remove(std::wstring_view name) {
+    ExclusiveLock guard(lock_);
+    return classes_.Delete(classes_.IndexByKey(name));
+  }
+  const ItemClass* Find(std::wstring_view name) {
+    SharedLock guard(lock_);
+    const ItemClass* const* found = classes_.GetItemsK(name);
+    return found ? *found : nullptr;
+  }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  KeyedList<const ItemClass*> classes_;
+};
+
+// Made on first use (module initialisation registers into it) and ended with
+// the module; it holds no objects, only class references.
+Registry& TheRegistry() {
+  static Registry registry;
+  return registry;
+}
+
+thread_local int t_nesting = 0;
+
+class NestingScope {
+ public:
+  NestingScope() noexcept { ++t_nesting; }
+  ~NestingScope() { --t_nesting; }
+  NestingScope(const NestingScope&) = delete;
+  NestingScope& operator=(const NestingScope&) = delete;
+  bool TooDeep() const noexcept { return t_nesting > kMaxItemNesting; }
+};
+
+}  // namespace
+
+bool RegisterItemClass(const ItemClass& item_class, std::wstring_view name) noexcept {
+  if (name.empty() || !item_class.create) return false;
+  try {
+    return TheRegistry().Add(item_class, name);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool UnregisterItemClass(std::wstring_view name) noexcept {
+  try {
+    return TheRegistry().Remove(name);
+  } catch (...) {
+    return false;
+  }
+}
+
+const ItemClass* FindItemClass(std::wstring_view name) noexcept {
+  try {
+    return TheRegistry().Find(name);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+ComPtr<IItem> CreateItem(std::wstring_view name, std::wstring_view params) noexcept {
+  NestingScope scope;
+  if (scope.TooDeep()) return nullptr;
+  const ItemClass* item_class = FindItemClass(name);
+  if (!item_class || !item_class->create) return nullptr;
+  return item_class->create(params);
+}
+
+ComPtr<IItem> CreateItemFromText(std::wstring_view text) noexcept {
+  const auto split = SplitClassText<wchar_t>(text);
+  return CreateItem(split.class_name, split.params);
+}
+
+}  // namespace vm::framework
