@@ -32,8 +32,14 @@ void InitDpiSwitch() noexcept {
   }
 }
 
-HookFrame::HookFrame() noexcept : last_error_(GetLastError()) {
+HookFrame::HookFrame(DpiSwitch when) noexcept : last_error_(GetLastError()) {
   EnterLibraryCall();
+  if (when == DpiSwitch::Now) EngageDpi();
+}
+
+void HookFrame::EngageDpi() noexcept {
+  if (engaged_) return;
+  engaged_ = true;
   if (SetContextFn set = g_set_context.load(std::memory_order_relaxed)) {
     previous_dpi_ = set(g_context.load(std::memory_order_relaxed));
   }

@@ -7,19 +7,26 @@
 
 namespace vm::hooklib {
 
+// Entry points on hot paths switch the DPI awareness only once their work
+// goes beyond plain comparisons (EngageDpi); the rest switch at once.
+enum class DpiSwitch { Now, WhenNeeded };
+
 class HookFrame {
  public:
-  HookFrame() noexcept;
+  explicit HookFrame(DpiSwitch when = DpiSwitch::Now) noexcept;
   ~HookFrame();
   HookFrame(const HookFrame&) = delete;
   HookFrame& operator=(const HookFrame&) = delete;
 
   // Puts back the caller's last-error value (before the next hook is called).
   void RestoreLastError() const noexcept { SetLastError(last_error_); }
+  // Makes the thread per-monitor DPI aware for the rest of the frame.
+  void EngageDpi() noexcept;
 
  private:
   DWORD last_error_;
   DPI_AWARENESS_CONTEXT previous_dpi_ = nullptr;
+  bool engaged_ = false;
 };
 
 // Resolves SetThreadDpiAwarenessContext (user32, at run time) and picks the

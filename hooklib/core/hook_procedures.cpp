@@ -265,15 +265,14 @@ bool RunMessageFilters(MSG& msg) noexcept {
   return false;
 }
 
-// Step 10b: a window extended without subclassing.
-void FeedNoninvasiveExtender(ProcessHook* hook, MSG& msg) {
+// Step 10b: a window extended without subclassing (the extender is that of
+// msg.hwnd; the window property says it works without subclassing).
+void FeedNoninvasiveExtender(ExtenderHooks* extender, MSG& msg) {
   const SharedNames& n = Names();
   const bool wanted = msg.message < 0xC000 || IsServiceMessage(msg.message) ||
                       (n.taskbar_created != 0 && msg.message == n.taskbar_created) ||
                       (n.tray_icon != 0 && msg.message == n.tray_icon);
-  if (!wanted || msg.hwnd == nullptr) return;
-  ComPtr<ExtenderHooks> extender = NoninvasiveExtenderOf(hook, msg.hwnd);
-  if (!extender) return;
+  if (!wanted || msg.hwnd == nullptr || !HasAtomProp(msg.hwnd, n.noninvasive)) return;
   if (IsServiceMessage(msg.message) && msg.wParam == service::kAfterMessage) {
     if (msg.lParam == 0) return;
     if (AfterMessageBlock* block = TakeAfterBlock(msg.lParam)) {
@@ -406,39 +405,68 @@ void ForwardAltTab(const MSG& msg) {
                       &result);
 }
 
-// Returns true when the message was consumed (the hook then returns 0).
-bool MessageHookBody(int code, WPARAM wparam, MSG* msg) {
+bool IsMouseClick(UINT m) noexcept {
+  return (m >= WM_LBUTTONDOWN && m <= WM_MBUTTONDBLCLK) ||
+         (m >= WM_NCLBUTTONDOWN && m <= WM_NCMBUTTONDBLCLK);
+}
+
+// Returns true when the message was consumed (the hook then returns 0). It
+// runs for every message every GUI thread retrieves: until there is work to
+// do it makes plain comparisons only, and window lookups (and the DPI
+// switch) wait until a later step would act on the message.
+bool MessageHookBody(HookFrame& frame, int code, WPARAM wparam, MSG* msg) {
   if (msg == nullptr || !EnsureLibraryStarted()) return false;
   const bool removed = (wparam & PM_REMOVE) != 0;
 
   // 1. Service messages, acted on once: when the message is removed.
-  if (removed && IsServiceMessage(msg->message) && HandleServiceMessage(*msg)) {
-    msg->message = WM_NULL;
-    msg->wParam = 0;
-    msg->lParam = 0;
-    return true;
+  if (removed && IsServiceMessage(msg->message)) {
+    frame.EngageDpi();
+    if (HandleServiceMessage(*msg)) {
+      msg->message = WM_NULL;
+      msg->wParam = 0;
+      msg->lParam = 0;
+      return true;
+    }
   }
   // 2. and 3.
-  ReloadCheck();
+  if (ApplicationUnloading()) {
+    frame.EngageDpi();
+    ReloadCheck();
+  }
   const ProcessFlags& flags = CurrentProcessFlags();
   if (flags.library_idle || ApplicationUnloading() || IsMessengerThread()) return false;
   // 4.
   if (ComPtr<MessengerHooks> messenger = GetMessenger()) {
+    frame.EngageDpi();
     if (messenger->GetState() == 1) messenger->ResumeClientThread();
   }
   // 5.
   if (flags.explorer && msg->message != WM_QUIT &&
       !(msg->message == Names().handshake && Names().handshake != 0 && msg->wParam == 3)) {
+    frame.EngageDpi();
     HookCurrentThread();
   }
   // 6. and 7.
   if (code < 0) return false;
   if (flags.explorer && removed) ForwardAltTab(*msg);
+
+  ComPtr<ProcessHook> hook = GetProcessHook();
+  const bool light_hook_work = hook && CurrentHookModes().get_message_only && msg->hwnd != nullptr;
+  const bool filter_work = removed && g_filter_count.load(std::memory_order_acquire) != 0;
+  const bool input_work = removed && msg->message == WM_INPUT;
+  const bool dopus_work = removed && flags.dopusrt;
+  // Extenders only see messages of windows they extend, or clicks inside them.
+  ComPtr<ExtenderHooks> extender;
+  if (removed && hook && msg->hwnd != nullptr) extender = hook->GetWindowExtender(msg->hwnd);
+  const bool extender_work = removed && hook && (extender || IsMouseClick(msg->message));
+  if (!light_hook_work && !filter_work && !input_work && !dopus_work && !extender_work)
+    return false;
+
   // 8.
   if (msg->hwnd != nullptr && IsMessageOnly(msg->hwnd)) return false;
-  ComPtr<ProcessHook> hook = GetProcessHook();
+  frame.EngageDpi();
   // 9.
-  if (hook && CurrentHookModes().get_message_only && msg->hwnd != nullptr) {
+  if (light_hook_work) {
     if (IsServiceMessage(msg->message) && msg->wParam == service::kUnregister) {
       if (!hook->GetWindowExtender(msg->hwnd)) {
         hook->UnregisterWindow(msg->hwnd, static_cast<int>(static_cast<DWORD>(msg->lParam)));
@@ -449,20 +477,18 @@ bool MessageHookBody(int code, WPARAM wparam, MSG* msg) {
   }
   // 10.
   if (!removed) return false;
-  if (RunMessageFilters(*msg)) {
+  if (filter_work && RunMessageFilters(*msg)) {
     msg->message = WM_NULL;
     return false;
   }
-  if (hook) {
-    FeedNoninvasiveExtender(hook.Get(), *msg);
-    if (FeedClickToExtender(hook.Get(), *msg)) return false;
-  }
-  if (msg->message == WM_INPUT && GET_RAWINPUT_CODE_WPARAM(msg->wParam) == RIM_INPUT &&
-      msg->hwnd != nullptr && ClassNameOf(msg->hwnd) == L"DIEmWin") {
+  if (extender) FeedNoninvasiveExtender(extender.Get(), *msg);
+  if (extender_work && FeedClickToExtender(hook.Get(), *msg)) return false;
+  if (input_work && GET_RAWINPUT_CODE_WPARAM(msg->wParam) == RIM_INPUT && msg->hwnd != nullptr &&
+      ClassNameOf(msg->hwnd) == L"DIEmWin") {
     g_raw_input_window.store(msg->hwnd);
     RecognizeHotkey(msg->lParam);
   }
-  if (flags.dopusrt) HandleDopusDesktopClick(*msg);
+  if (dopus_work) HandleDopusDesktopClick(*msg);
   return false;
 }
 
@@ -628,17 +654,19 @@ void WinEventBody(DWORD event, HWND window, LONG object_id, LONG child_id) {
 
 // ---- Entry points ----------------------------------------------------------------------------
 
-LRESULT CALLBACK MessageHookProc(int code, WPARAM wparam, LPARAM lparam) noexcept {
-  HookFrame frame;
+bool MessageHookWork(HookFrame& frame, int code, WPARAM wparam, MSG* msg) noexcept {
   try {
-    if (MessageHookBody(code, wparam, reinterpret_cast<MSG*>(lparam))) {
-      frame.RestoreLastError();
-      return 0;
-    }
+    return MessageHookBody(frame, code, wparam, msg);
   } catch (...) {
+    return false;
   }
+}
+
+LRESULT CALLBACK MessageHookProc(int code, WPARAM wparam, LPARAM lparam) noexcept {
+  HookFrame frame(DpiSwitch::WhenNeeded);
+  const bool consumed = MessageHookWork(frame, code, wparam, reinterpret_cast<MSG*>(lparam));
   frame.RestoreLastError();
-  return CallNextHookEx(nullptr, code, wparam, lparam);
+  return consumed ? 0 : CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 LRESULT CALLBACK ShellHookProc(int code, WPARAM wparam, LPARAM lparam) noexcept {

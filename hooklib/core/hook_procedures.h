@@ -37,6 +37,11 @@ LRESULT CALLBACK CallWndProcRetHook(int code, WPARAM wparam, LPARAM lparam) noex
 void CALLBACK WinEventProc(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object_id,
                            LONG child_id, DWORD thread_id, DWORD time) noexcept;
 
+class HookFrame;
+// What the message hook does before it passes a call on (true: the message
+// was consumed and is not passed on), in the frame of MessageHookProc.
+bool MessageHookWork(HookFrame& frame, int code, WPARAM wparam, MSG* msg) noexcept;
+
 bool IsWindowCandidate(HWND window) noexcept;
 void ProcessWindowCandidate(HWND window, ExtensionReason reason, UINT message,
                             bool ignore_visibility) noexcept;
