@@ -416,6 +416,8 @@ bool IsMouseClick(UINT m) noexcept {
 // switch) wait until a later step would act on the message.
 bool MessageHookBody(HookFrame& frame, int code, WPARAM wparam, MSG* msg) {
   if (msg == nullptr || !EnsureLibraryStarted()) return false;
+  const ProcessFlags& flags = CurrentProcessFlags();
+  if (flags.library_idle) return false;  // dwm.exe: nothing but passing calls on
   const bool removed = (wparam & PM_REMOVE) != 0;
 
   // 1. Service messages, acted on once: when the message is removed.
@@ -433,8 +435,7 @@ bool MessageHookBody(HookFrame& frame, int code, WPARAM wparam, MSG* msg) {
     frame.EngageDpi();
     ReloadCheck();
   }
-  const ProcessFlags& flags = CurrentProcessFlags();
-  if (flags.library_idle || ApplicationUnloading() || IsMessengerThread()) return false;
+  if (ApplicationUnloading() || IsMessengerThread()) return false;
   // 4.
   if (ComPtr<MessengerHooks> messenger = GetMessenger()) {
     frame.EngageDpi();
@@ -443,7 +444,6 @@ bool MessageHookBody(HookFrame& frame, int code, WPARAM wparam, MSG* msg) {
   // 5.
   if (flags.explorer && msg->message != WM_QUIT &&
       !(msg->message == Names().handshake && Names().handshake != 0 && msg->wParam == 3)) {
-    frame.EngageDpi();
     HookCurrentThread();
   }
   // 6. and 7.

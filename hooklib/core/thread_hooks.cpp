@@ -205,6 +205,7 @@ bool ThreadHookList::HookThread(DWORD thread_id) noexcept {
 }
 
 void ThreadHookList::UnhookThread(DWORD thread_id, RemovalMode mode) noexcept {
+  if (!IsHooked(thread_id)) return;  // every ending thread of the process comes here
   ThreadHookRecord item;
   AcquireSRWLockExclusive(&lock_);
   auto it = std::find_if(items_.begin(), items_.end(),
