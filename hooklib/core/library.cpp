@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/shared_names.h"
+#include "common/system_info.h"
 #include "hooklib/core/hook_frame.h"
 #include "hooklib/core/hook_procedures.h"
 #include "hooklib/core/library_state.h"
@@ -33,28 +34,13 @@ std::atomic<HHOOK> g_message_hook{nullptr};
 std::atomic<HHOOK> g_shell_hook{nullptr};
 
 WindowsVersionFlags ReadWindowsVersion() {
-  RTL_OSVERSIONINFOW info{};
-  info.dwOSVersionInfoSize = sizeof(info);
-  using RtlGetVersionFn = LONG(WINAPI*)(RTL_OSVERSIONINFOW*);
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  auto get =
-      ntdll ? reinterpret_cast<RtlGetVersionFn>(GetProcAddress(ntdll, "RtlGetVersion")) : nullptr;
+  const VersionFlags& os = Os().flags;
   WindowsVersionFlags v;
-  if (get == nullptr || get(&info) != 0) return v;
-  const DWORD major = info.dwMajorVersion;
-  const DWORD minor = info.dwMinorVersion;
-  v.vista_or_later = major >= 6;
-  v.win7_or_later = major > 6 || (major == 6 && minor >= 1);
-  v.win8_or_later = major > 6 || (major == 6 && minor >= 2);
-  v.win10_or_later = major >= 10;
+  v.vista_or_later = os.vista_or_later;
+  v.win7_or_later = os.windows7_or_later;
+  v.win8_or_later = os.windows8_or_later;
+  v.win10_or_later = os.windows10_or_later;
   return v;
-}
-
-std::wstring Trim(std::wstring s, const wchar_t* blanks) {
-  const auto first = s.find_first_not_of(blanks);
-  if (first == std::wstring::npos) return {};
-  const auto last = s.find_last_not_of(blanks);
-  return s.substr(first, last - first + 1);
 }
 
 std::wstring ExecutablePath() {
@@ -69,17 +55,14 @@ std::wstring ExecutablePath() {
     if (buffer.size() >= 32768) return {};
     buffer.resize(buffer.size() * 2);
   }
-  std::wstring path = Trim(std::wstring(buffer.begin(), buffer.end()), L" \t");
-  // Short (8.3) names in a drive path become long names, as the process
-  // image path is normalised everywhere else.
-  const auto slash = path.find_last_of(L"\\/");
-  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-  if (folder.find(L":\\", 1) != std::wstring::npos) {
-    wchar_t long_path[MAX_PATH] = {};
-    const DWORD n = GetLongPathNameW(path.c_str(), long_path, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) path.assign(long_path, n);
-  }
-  return path;
+  return NormaliseImagePath(std::wstring(buffer.begin(), buffer.end()));
+}
+
+std::wstring Trim(std::wstring s, const wchar_t* blanks) {
+  const auto first = s.find_first_not_of(blanks);
+  if (first == std::wstring::npos) return {};
+  const auto last = s.find_last_not_of(blanks);
+  return s.substr(first, last - first + 1);
 }
 
 std::string FileDescriptionOf(const std::wstring& path) {
@@ -120,7 +103,10 @@ std::string FileDescriptionOf(const std::wstring& path) {
   return ansi;
 }
 
+// Like AdmitSharedMessages, but with user32 alone: the library does not load
+// further system libraries into every process it enters.
 void AllowServiceMessages() {
+  if (!Os().flags.vista_or_later) return;
   using FilterFn = BOOL(WINAPI*)(UINT, DWORD);
   HMODULE user32 = GetModuleHandleW(L"user32.dll");
   auto allow = user32
