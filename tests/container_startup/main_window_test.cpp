@@ -10,9 +10,11 @@
 #include <chrono>
 #include <cstdio>
 
+#include "common/accelerators.h"
 #include "common/names.h"
 #include "container/container_window.h"
 #include "container/main_window.h"
+#include "container/message_loop.h"
 #include "tests/container_startup/window_helper_client.h"
 #include "tests/support/message_pump.h"
 
@@ -232,6 +234,36 @@ TEST_F(MainWindowTest, DelayedActivationWaitsForItsOwnForegroundNotice) {
   main_.ActivateWindowByTimer(nullptr);
   PumpFor(300);
   EXPECT_NE(GetForegroundWindow(), b);
+}
+
+// Keys typed on the program's own controls inside a container are translated
+// against that container before they are dispatched; other keys pass.
+TEST_F(MainWindowTest, TheMessageLoopsKeyFilterTranslatesKeysOfControlsInAContainer) {
+  HWND a = helper_.CreateWindowOf();
+  ContainerWindow* container = Dock(a);
+  ASSERT_NE(container, nullptr);
+  HWND control = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20,
+                                 container->hwnd(), nullptr, nullptr, nullptr);
+  HWND loose =
+      CreateWindowExW(0, L"EDIT", L"", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(control && loose);
+  vm::container::ContainerAcceleratorFilter filter(
+      vm::AcceleratorTable(vm::AcceleratorTableKind::Container));
+  auto key = [](HWND target, WPARAM vk) { return MSG{target, WM_KEYDOWN, vk, 0x000F0001, 0, {}}; };
+
+  MSG tab = key(control, VK_TAB);  // plain Tab: first entry of the container's table
+  EXPECT_TRUE(filter.TranslateKeyDown(tab));
+  MSG letter = key(control, 'Q');
+  EXPECT_FALSE(filter.TranslateKeyDown(letter)) << "not in the table";
+  MSG outside = key(loose, VK_TAB);
+  EXPECT_FALSE(filter.TranslateKeyDown(outside)) << "not inside a container";
+  MSG foreign = key(a, VK_TAB);
+  EXPECT_FALSE(filter.TranslateKeyDown(foreign))
+      << "another process's window: the hook library's job";
+  vm::container::ContainerAcceleratorFilter no_table(nullptr);
+  MSG again = key(control, VK_TAB);
+  EXPECT_FALSE(no_table.TranslateKeyDown(again));
+  DestroyWindow(loose);
 }
 
 }  // namespace
