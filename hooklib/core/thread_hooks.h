@@ -55,6 +55,9 @@ class ThreadHookList {
 
 // The thread-detach callback: while enabled, a thread that ends has its
 // hooks removed (called from the library's DLL_THREAD_DETACH handling).
+// The library's start-up makes the process's list (CurrentThreadHooks) and
+// enables the callback; when the application unloads, its owner disables the
+// callback and clears the list, and the reload check enables it again.
 void SetThreadDetachCallbackEnabled(bool enabled) noexcept;
 void RunThreadDetachCallback() noexcept;
 
