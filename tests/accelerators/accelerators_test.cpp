@@ -125,8 +125,9 @@ class KeyWindow {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"VmAcceleratorTestWindow";
     RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"accelerators", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                            100, 100, 300, 200, nullptr, nullptr, wc.hInstance, this);
+    hwnd_ = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"accelerators",
+                            WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 300, 200, nullptr, nullptr,
+                            wc.hInstance, this);
   }
   ~KeyWindow() { DestroyWindow(hwnd_); }
   HWND hwnd() const { return hwnd_; }
@@ -183,6 +184,8 @@ class AcceleratorInput : public ::testing::Test {
   // Sends the chord and pumps through TranslateAcceleratorW until the key's
   // WM_KEYUP went through the window. Returns the command ids that arrived.
   std::vector<WPARAM> Type(KeyWindow& w, HACCEL table, const KeyCase& c) {
+    // Another program may have taken the foreground meanwhile.
+    EXPECT_TRUE(w.Focus());
     w.commands.clear();
     w.keydowns.clear();
     w.keyups.clear();

@@ -71,9 +71,11 @@ class Host {
     RegisterClassW(&wc);
     RECT r{0, 0, width, height};
     AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
-    hwnd_ = CreateWindowExW(rtl ? WS_EX_LAYOUTRTL : 0, wc.lpszClassName, L"strip host",
-                            WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 40, 40,
-                            r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance,
+    // Topmost: windows of tests running beside this one must not come
+    // between the real mouse input and the strip.
+    hwnd_ = CreateWindowExW((rtl ? WS_EX_LAYOUTRTL : 0) | WS_EX_TOPMOST, wc.lpszClassName,
+                            L"strip host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 40,
+                            40, r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance,
                             nullptr);
   }
   ~Host() {
