@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "hooklib/framework/keyed_list.h"
 #include "hooklib/framework/param_text.h"
 
@@ -58,15 +60,52 @@ Registry& TheRegistry() {
   return registry;
 }
 
-thread_local int t_nesting = 0;
+// Depth of CreateItem calls on this thread, in a TLS slot rather than a
+// thread_local: the library is mapped into other processes and unloaded
+// while their threads live on, so it keeps no per-thread storage that would
+// need cleaning up at thread exit. The slot holds a plain integer.
+class NestingSlot {
+ public:
+  NestingSlot() noexcept : index_(TlsAlloc()) {}
+  ~NestingSlot() {
+    if (index_ != TLS_OUT_OF_INDEXES) TlsFree(index_);
+  }
+  NestingSlot(const NestingSlot&) = delete;
+  NestingSlot& operator=(const NestingSlot&) = delete;
+
+  // False when no slot could be had: depth is then not tracked.
+  bool Valid() const noexcept { return index_ != TLS_OUT_OF_INDEXES; }
+  std::uintptr_t Get() const noexcept {
+    return reinterpret_cast<std::uintptr_t>(TlsGetValue(index_));
+  }
+  void Set(std::uintptr_t depth) const noexcept {
+    TlsSetValue(index_, reinterpret_cast<void*>(depth));
+  }
+
+ private:
+  DWORD index_;
+};
+
+NestingSlot& Nesting() {
+  static NestingSlot slot;
+  return slot;
+}
 
 class NestingScope {
  public:
-  NestingScope() noexcept { ++t_nesting; }
-  ~NestingScope() { --t_nesting; }
+  NestingScope() noexcept : slot_(Nesting()) {
+    if (slot_.Valid()) slot_.Set(depth_ = slot_.Get() + 1);
+  }
+  ~NestingScope() {
+    if (slot_.Valid()) slot_.Set(depth_ - 1);
+  }
   NestingScope(const NestingScope&) = delete;
   NestingScope& operator=(const NestingScope&) = delete;
-  bool TooDeep() const noexcept { return t_nesting > kMaxItemNesting; }
+  bool TooDeep() const noexcept { return depth_ > static_cast<std::uintptr_t>(kMaxItemNesting); }
+
+ private:
+  NestingSlot& slot_;
+  std::uintptr_t depth_ = 0;
 };
 
 }  // namespace
