@@ -57,7 +57,7 @@ class EmbeddedApplication : public framework::AbstractItem<framework::IItem>,
     ComPtr<MessengerLink> messenger;
     // Drop the library's messenger global when the application goes.
     bool owns_messenger_global = false;
-    // Facts of the host process (Part of the process flags).
+    // Facts of the host process, from the process flags.
     bool is_explorer = false;         // explorer.exe
     bool in_light_hook_list = false;  // the lighter hook set
   };
