@@ -121,6 +121,14 @@ prepare_prefix() {
   touch "$WINEPREFIX/.vellmark-ready"
 }
 
+# One server for the whole run, booted with its output detached, so no test
+# pays for (or inherits the pipes of) Wine's start-up services.
+boot_prefix() {
+  wine_env
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
+  "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+}
+
 # Stops what this script started, by pid, and the server of our own prefix.
 cleanup() {
   set +e
