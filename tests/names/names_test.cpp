@@ -308,7 +308,9 @@ TEST(SharedNames, AnotherProcessObtainsTheSameValuesForEveryName) {
   for (const auto& [name, value] : mine["container"]) {
     for (const char* other : {"library", "host"}) {
       const long long v = mine[other][name];
-      if (value != 0 && v != 0) EXPECT_EQ(v, value) << name << " container vs " << other;
+      if (value != 0 && v != 0) {
+        EXPECT_EQ(v, value) << name << " container vs " << other;
+      }
     }
   }
   for (const char* name :
