@@ -218,11 +218,13 @@ TEST_F(ContainerProgramTest, ForegroundWinEventsActivateTheDockedWindowsTab) {
   ASSERT_EQ(DockAndWait(second), container);
   ASSERT_EQ(ActiveWindowOf(container), second);
 
-  helper.Notify(EVENT_SYSTEM_FOREGROUND, first);
+  // The notice names the top-level window: the docked window itself while it
+  // is not re-parented, else the tab sheet it is parked in.
+  helper.Notify(EVENT_SYSTEM_FOREGROUND, GetAncestor(first, GA_ROOT));
   EXPECT_TRUE(PumpUntil([&] { return ActiveWindowOf(container) == first; }));
-  // Events about task switchers and about child objects are not foreground changes.
+  // A task switcher taking the foreground is no foreground change.
   helper.Notify(EVENT_SYSTEM_FOREGROUND, switcher);
-  helper.Notify(EVENT_SYSTEM_FOREGROUND, second);
+  helper.Notify(EVENT_SYSTEM_FOREGROUND, GetAncestor(second, GA_ROOT));
   EXPECT_TRUE(PumpUntil([&] { return ActiveWindowOf(container) == second; }));
 }
 

@@ -27,6 +27,11 @@ using vm::test::PumpFor;
 using vm::test::PumpUntil;
 namespace wh = vm::test::window_helper;
 
+// The top-level window a docked window's foreground notice is about: the
+// window itself while it is not re-parented, else the container or the
+// parked tab sheet that holds it.
+HWND RootOf(HWND docked) { return GetAncestor(docked, GA_ROOT); }
+
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -92,7 +97,7 @@ TEST_F(MainWindowTest, DockRequestsFollowTheZOrderUnlessAContainerIsNamedForOneR
   EXPECT_EQ(Dock(b), first);
   raise(second);
   EXPECT_EQ(Dock(c), second);
-  EXPECT_TRUE(IsWindowVisible(second->hwnd()));
+  EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(second->hwnd()) != FALSE; }));
 
   main_.SetContainerForNextDockWindow(first);
   EXPECT_EQ(Dock(d), first) << "the named container, though lower";
@@ -120,12 +125,14 @@ TEST_F(MainWindowTest, UndockRequestsReachEveryContainerAndTheLastOneGoneClosesT
   main_.SetContainerForNextDockWindow(second);
   ASSERT_EQ(Dock(b), second);
 
+  // A window without locks may be given back a moment later.
   SendMessageW(main_.hwnd(), WM_TC_UNDOCKWINDOW, reinterpret_cast<WPARAM>(b), 1);
-  EXPECT_EQ(main_.Containers(), std::vector<ContainerWindow*>{first}) << "emptied, closed";
   EXPECT_EQ(main_.window_being_undocked, nullptr);
+  EXPECT_TRUE(PumpUntil([&] { return main_.Containers() == std::vector<ContainerWindow*>{first}; }))
+      << "emptied, closed";
   HWND main_window = main_.hwnd();
   SendMessageW(main_window, WM_TC_UNDOCKWINDOW, reinterpret_cast<WPARAM>(a), 1);
-  EXPECT_TRUE(main_.Containers().empty());
+  EXPECT_TRUE(PumpUntil([&] { return main_.Containers().empty(); }));
   EXPECT_FALSE(IsWindow(main_window)) << "the last container took the main window with it";
   EXPECT_EQ(main_.hwnd(), nullptr);
 }
@@ -166,10 +173,9 @@ TEST_F(MainWindowTest, AltTabHotKeyStateEndsOnlyWithARealForegroundChange) {
   ASSERT_TRUE(AltTabInvoked(&previous, &via_hotkey));
   EXPECT_TRUE(via_hotkey);
 
-  // A docked window becoming foreground ends the state, a moment later.
+  // A real foreground change ends the state, a moment later.
   const auto start = std::chrono::steady_clock::now();
-  helper_.Notify(EVENT_SYSTEM_FOREGROUND, a);
-  EXPECT_TRUE(PumpUntil([&] { return container->ActiveWindow() == a; }));
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(a));
   EXPECT_TRUE(PumpUntil([&] { return !AltTabInvoked(); }, 3000));
   std::printf(
       "Alt+Tab state cleared %.0f ms after the foreground notice (delay 200 ms)\n",
@@ -188,52 +194,57 @@ TEST_F(MainWindowTest, SwitchStartAndEndEventsDriveTheAltTabState) {
   EXPECT_TRUE(PumpUntil([&] { return !AltTabInvoked(); }, 3000));
 }
 
-TEST_F(MainWindowTest, ARibbonToolWindowDoesNotTakeTheTabAway) {
-  HWND a = helper_.CreateWindowOf(), b = helper_.CreateWindowOf();
+TEST_F(MainWindowTest, ARibbonToolWindowAndTheWayBackAreNoForegroundChange) {
+  HWND a = helper_.CreateWindowOf(), other = helper_.CreateWindowOf();
   HWND ribbon = helper_.CreateWindowOf(wh::kRibbonTool);
   ContainerWindow* container = Dock(a);
-  ASSERT_EQ(Dock(b), container);
-  ASSERT_EQ(container->ActiveWindow(), b);
+  ASSERT_NE(container, nullptr);
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(a));
+  ASSERT_TRUE(PumpUntil([&] { return container->IsActive(); }));
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, other);
+  ASSERT_TRUE(PumpUntil([&] { return !container->IsActive(); }));
 
-  // The ribbon's tool window and the way back to a docked window of the same
-  // thread are no change...
+  // The ribbon's tool window, then back to the docked window on the same
+  // thread: neither is a change...
   helper_.Notify(EVENT_SYSTEM_FOREGROUND, ribbon);
-  helper_.Notify(EVENT_SYSTEM_FOREGROUND, a);
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(a));
   PumpFor(300);
-  EXPECT_EQ(container->ActiveWindow(), b);
-  // ... the next change is.
-  helper_.Notify(EVENT_SYSTEM_FOREGROUND, a);
-  EXPECT_TRUE(PumpUntil([&] { return container->ActiveWindow() == a; }));
-  EXPECT_TRUE(container->IsActive());
+  EXPECT_FALSE(container->IsActive());
+  // ... the next notice is.
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(a));
+  EXPECT_TRUE(PumpUntil([&] { return container->IsActive(); }));
 }
 
 TEST_F(MainWindowTest, DelayedActivationWaitsForItsOwnForegroundNotice) {
-  HWND a = helper_.CreateWindowOf(), b = helper_.CreateWindowOf();
-  ContainerWindow* container = Dock(a);
-  ASSERT_EQ(Dock(b), container);
+  HWND docked = helper_.CreateWindowOf(), target = helper_.CreateWindowOf(),
+       other = helper_.CreateWindowOf();
+  ContainerWindow* container = Dock(docked);
+  ASSERT_NE(container, nullptr);
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(docked));
+  ASSERT_TRUE(PumpUntil([&] { return container->IsActive(); }));
 
-  main_.ActivateWindowByTimer(a);
-  ASSERT_TRUE(PumpUntil([&] { return main_.foreground.last_foreground_window == a; }));
+  main_.ActivateWindowByTimer(target);
+  ASSERT_TRUE(PumpUntil([&] { return main_.foreground.last_foreground_window == target; }));
   // Another process's window is activated by its own thread, a moment later.
-  EXPECT_TRUE(PumpUntil([&] { return GetForegroundWindow() == a; }));
+  EXPECT_TRUE(PumpUntil([&] { return GetForegroundWindow() == target; }));
   EXPECT_FALSE(main_.activating_window);
 
   // A notice about another window is stale until ours arrives.
-  helper_.Notify(EVENT_SYSTEM_FOREGROUND, b);
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, other);
   PumpFor(300);
-  EXPECT_EQ(main_.foreground.last_foreground_window, a);
-  EXPECT_EQ(container->ActiveWindow(), b) << "unchanged";
-  helper_.Notify(EVENT_SYSTEM_FOREGROUND, a);
+  EXPECT_EQ(main_.foreground.last_foreground_window, target);
+  EXPECT_TRUE(container->IsActive()) << "the stale notice changed nothing";
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, target);
   EXPECT_TRUE(PumpUntil([&] { return main_.foreground.last_foreground_window == nullptr; }));
   // From now on notices are followed again.
-  helper_.Notify(EVENT_SYSTEM_FOREGROUND, a);
-  EXPECT_TRUE(PumpUntil([&] { return container->ActiveWindow() == a; }));
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, other);
+  EXPECT_TRUE(PumpUntil([&] { return !container->IsActive(); }));
 
   // A cancelled activation does nothing.
-  main_.ActivateWindowByTimer(b);
+  main_.ActivateWindowByTimer(other);
   main_.ActivateWindowByTimer(nullptr);
   PumpFor(300);
-  EXPECT_NE(GetForegroundWindow(), b);
+  EXPECT_NE(GetForegroundWindow(), other);
 }
 
 // Keys typed on the program's own controls inside a container are translated
