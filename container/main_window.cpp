@@ -10,6 +10,7 @@
 #include "container/container_choice.h"
 #include "container/container_window.h"
 #include "container/dock_locks.h"
+#include "container/docked_window_calls.h"
 #include "container/key_forwarding.h"
 
 namespace vm::container {
@@ -243,6 +244,26 @@ void MainWindow::CloseProgram() {
   if (HWND window = hwnd()) DestroyWindow(window);
 }
 
+static void SynthesiseWinE() {
+  // A held Ctrl (Ctrl+T, Ctrl+N) is let go around the keys, so that the
+  // system sees a plain Win+E.
+  const bool control = GetKeyState(VK_CONTROL) < 0;
+  if (control) keybd_event(VK_CONTROL, 0, KEYEVENTF_KEYUP, 0);
+  keybd_event(VK_LWIN, 0, 0, 0);
+  keybd_event('E', 0, 0, 0);
+  keybd_event('E', 0, KEYEVENTF_KEYUP, 0);
+  keybd_event(VK_LWIN, 0, KEYEVENTF_KEYUP, 0);
+  if (control) keybd_event(VK_CONTROL, 0, 0, 0);
+}
+
+void MainWindow::OpenNewFolderWindow() {
+  if (open_folder_window) {
+    open_folder_window();
+  } else {
+    SynthesiseWinE();
+  }
+}
+
 void MainWindow::SetContainerForNextDockWindow(ContainerWindow* container) {
   next_dock_container_ = container;
 }
@@ -423,6 +444,14 @@ void MainWindow::OnActivateWindowTimer() {
     bool& flag;
     ~Reset() { flag = false; }
   } reset{activating_window};
+  // Activation waits for the window's thread: a docked window that does not
+  // answer within the container's bound is not activated.
+  DWORD_PTR answer = 0;
+  if (!IsOwnProcessWindow(target) &&
+      !SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &answer)) {
+    return;
+  }
+  if (!ForeignForegroundAnswers()) return;
   if (BringWindowToForeground(target)) foreground.last_foreground_window = target;
 }
 

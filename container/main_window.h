@@ -6,6 +6,7 @@
 // and ends the program when the last container is gone.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -53,6 +54,9 @@ class MainWindow final : public BaseWindow<MainWindow> {
   void AltTabSwitcherStart();
   void AltTabSwitcherEnd();
   bool GetAltTabState(HWND& previous_foreground, bool& via_hotkey, int& direction) const;
+  // Opens a new Explorer folder window, which the hook library then asks to
+  // dock (see open_folder_window).
+  void OpenNewFolderWindow();
   // The live containers in creation order.
   std::vector<ContainerWindow*> Containers() const;
 
@@ -63,6 +67,13 @@ class MainWindow final : public BaseWindow<MainWindow> {
   ForegroundMemory foreground;              // incl. LastForegroundWindow
   bool drag_over_container = false;         // an OLE drag is over a container
   bool activating_window = false;           // the program itself is moving the foreground
+  // The next docked window gives its container its own rectangle: set at
+  // start (the program's first window) and by the new-container command.
+  bool take_next_window_rect = true;
+  // How a new folder window is opened: by default a synthesised Win+E, which
+  // Explorer answers with a new window. A seam for hosts where nothing
+  // answers Win+E (tests under Wine).
+  std::function<void()> open_folder_window;
 
   // ---- For tests ----
   bool WinEventHooksInstalled() const;

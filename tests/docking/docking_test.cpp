@@ -1,0 +1,372 @@
+// Docking, undocking and the tab behaviour of the real container program,
+// with folder windows of the explorer.exe fixture (another process) docked
+// the way the hook library asks for Explorer's windows.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/names.h"
+#include "common/tab_commands.h"
+#include "tests/docking/docking_support.h"
+#include "tests/fixtures/explorer/fixture_client.h"
+
+namespace {
+
+using namespace vm::names;
+using vm::test::ContainerProgram;
+using vm::test::ExplorerFixture;
+using vm::test::HookLibraryNotices;
+using vm::test::PumpFor;
+using vm::test::PumpUntil;
+
+constexpr DWORD kBound = 10000;
+constexpr LONG_PTR kFrameStyles = WS_CAPTION | WS_THICKFRAME | WS_SYSMENU;
+
+LONG_PTR StyleOf(HWND w) { return GetWindowLongPtrW(w, GWL_STYLE); }
+
+RECT RectOf(HWND w) {
+  RECT r{};
+  GetWindowRect(w, &r);
+  return r;
+}
+
+int CountOf(const std::vector<vm::fixture::LogRecord>& log, WPARAM wparam) {
+  return static_cast<int>(
+      std::count_if(log.begin(), log.end(), [&](const auto& r) { return r.wparam == wparam; }));
+}
+
+class DockingTest : public ::testing::Test {
+ protected:
+  void StartWith(const std::vector<std::wstring>& captions) {
+    explorer_ = ExplorerFixture::Start(captions);
+    ASSERT_NE(explorer_, nullptr);
+    ASSERT_TRUE(program_.Start()) << "no container program, or another one is running";
+    notices_ = std::make_unique<HookLibraryNotices>(explorer_->process_id(), program_.main());
+    ASSERT_TRUE(notices_->ok());
+  }
+  // Docks every fixture window in order; all land in one container.
+  HWND DockAll() {
+    HWND container = nullptr;
+    for (HWND w : explorer_->OpenWindows()) {
+      HWND c = program_.DockAndWait(w);
+      if (c == nullptr || (container != nullptr && c != container)) return nullptr;
+      container = c;
+    }
+    return container;
+  }
+  HWND W(int i) const { return explorer_->Window(i); }
+  HWND Active(HWND container) const { return ContainerProgram::ActiveWindowOf(container); }
+
+  void TearDown() override {
+    notices_.reset();
+    if (program_.process().Running()) {
+      PostMessageW(program_.main(), WM_TC_UNDOCKALL, 0, 0);
+      program_.process().WaitExit(kBound);
+    }
+  }
+
+  std::unique_ptr<ExplorerFixture> explorer_;
+  ContainerProgram program_;
+  std::unique_ptr<HookLibraryNotices> notices_;
+};
+
+TEST_F(DockingTest, ADockedWindowBecomesAFramelessChildOfASheetOfAVisibleContainer) {
+  StartWith({L"Documents", L"Music", L"Pictures"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  EXPECT_EQ(program_.Containers(), std::vector<HWND>{container});
+  EXPECT_TRUE(IsWindowVisible(container));
+
+  for (int i = 0; i < 3; ++i) {
+    HWND w = W(i);
+    SCOPED_TRACE(i);
+    EXPECT_NE(ContainerProgram::SheetOf(w), nullptr);
+    EXPECT_EQ(StyleOf(w) & kFrameStyles, 0);
+    EXPECT_EQ(GetPropW(w, kPropContainerWnd), container);
+    EXPECT_EQ(GetPropW(w, kPropMainWnd), program_.main());
+    // What the container asked of the window's hook, in order.
+    auto log = explorer_->LogFor(w, explorer_->ipc_message());
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0].wparam, static_cast<WPARAM>(IpcCommand::FilterFrameStyles));
+    EXPECT_EQ(log[0].lparam, 1);
+    EXPECT_EQ(CountOf(log, static_cast<WPARAM>(IpcCommand::UnblockVisibility)), 1);
+  }
+  // The last docked window is the active tab; its sheet lies in the strip of
+  // the container, the other sheets are parked outside it.
+  EXPECT_EQ(Active(container), W(2));
+  EXPECT_TRUE(PumpUntil(
+      [&] { return GetAncestor(ContainerProgram::SheetOf(W(2)), GA_ROOT) == container; }));
+  // Shown by the relayout that follows the dock.
+  EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(W(2)) != FALSE; }));
+  for (int i : {0, 1}) {
+    HWND sheet = ContainerProgram::SheetOf(W(i));
+    EXPECT_EQ(GetAncestor(sheet, GA_PARENT), GetDesktopWindow());
+    EXPECT_FALSE(IsWindowVisible(W(i))) << "an inactive tab is not on screen";
+  }
+  // The active window's client area fills its sheet.
+  HWND sheet = ContainerProgram::SheetOf(W(2));
+  EXPECT_TRUE(PumpUntil([&] {
+    RECT window_client{}, sheet_client{};
+    GetClientRect(W(2), &window_client);
+    GetClientRect(sheet, &sheet_client);
+    return window_client.right == sheet_client.right &&
+           window_client.bottom == sheet_client.bottom && sheet_client.right > 0;
+  }));
+  // The container's caption follows the active tab.
+  EXPECT_TRUE(
+      PumpUntil([&] { return vm::test::TextOf(container) == L"Pictures - Vellmark Foliant"; }));
+
+  // The window's attempt to give itself a frame back is filtered.
+  ASSERT_TRUE(explorer_->GiveFrameBack(W(2)));
+  EXPECT_EQ(StyleOf(W(2)) & kFrameStyles, 0);
+}
+
+TEST_F(DockingTest, UndockWaitsHalfASecondAndCascadesTheReleasedWindows) {
+  StartWith({L"One", L"Two", L"Three"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  const RECT home = RectOf(container);
+  const int step = GetSystemMetrics(SM_CYCAPTION);
+
+  const ULONGLONG start = GetTickCount64();
+  program_.PostUndock(W(2));
+  PumpFor(300);
+  EXPECT_TRUE(ContainerProgram::IsDocked(W(2))) << "not before 500 ms";
+  ASSERT_TRUE(PumpUntil([&] { return GetPropW(W(2), kPropContainerWnd) == nullptr; }, kBound));
+  const ULONGLONG released = GetTickCount64() - start;
+  EXPECT_GE(released, 450u);
+  std::printf("released after %llu ms\n", released);
+
+  HWND w = W(2);
+  EXPECT_EQ(GetAncestor(w, GA_PARENT), GetDesktopWindow());
+  EXPECT_EQ(StyleOf(w) & kFrameStyles, kFrameStyles);
+  EXPECT_EQ(GetPropW(w, kPropMainWnd), nullptr);
+  EXPECT_TRUE(PumpUntil([&] { return IsWindowVisible(w) != FALSE; }));
+  RECT r = RectOf(w);
+  EXPECT_EQ(r.left, home.left + step);
+  EXPECT_EQ(r.top, home.top + step);
+  EXPECT_EQ(r.right - r.left, home.right - home.left);
+  auto log = explorer_->LogFor(w, explorer_->ipc_message());
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().wparam, static_cast<WPARAM>(IpcCommand::FilterFrameStyles));
+  EXPECT_EQ(log.back().lparam, 0) << "the filter goes off when the window goes";
+  EXPECT_TRUE(PumpUntil([&] { return Active(container) == W(1); }))
+      << "the left neighbour is active";
+
+  // The next one lands one caption height further.
+  program_.PostUndock(W(1));
+  ASSERT_TRUE(PumpUntil([&] { return GetPropW(W(1), kPropContainerWnd) == nullptr; }, kBound));
+  r = RectOf(W(1));
+  EXPECT_EQ(r.left, home.left + 2 * step);
+  EXPECT_EQ(r.top, home.top + 2 * step);
+  EXPECT_TRUE(program_.process().Running());
+}
+
+TEST_F(DockingTest, ADockRequestWithinTheHalfSecondKeepsTheWindowDocked) {
+  StartWith({L"Stays", L"Other"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  HWND sheet = ContainerProgram::SheetOf(W(0));
+  program_.PostUndock(W(0));
+  PumpFor(100);
+  program_.PostDock(W(0));
+  PumpFor(900);
+  EXPECT_TRUE(ContainerProgram::IsDocked(W(0)));
+  EXPECT_EQ(ContainerProgram::ContainerOf(W(0)), container);
+  EXPECT_EQ(ContainerProgram::SheetOf(W(0)), sheet) << "the same tab, never released";
+  EXPECT_EQ(StyleOf(W(0)) & kFrameStyles, 0);
+  EXPECT_EQ(CountOf(explorer_->LogFor(W(0), explorer_->ipc_message()),
+                    static_cast<WPARAM>(IpcCommand::UnblockVisibility)),
+            1)
+      << "docked once";
+}
+
+TEST_F(DockingTest, TheLastWindowUndockedClosesTheContainerAndEndsTheProgram) {
+  StartWith({L"Only"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  program_.PostUndock(W(0));
+  EXPECT_EQ(program_.process().WaitExit(kBound), 0u);
+  EXPECT_FALSE(IsWindow(container));
+  EXPECT_TRUE(IsWindow(W(0))) << "given back, not closed";
+  EXPECT_EQ(StyleOf(W(0)) & kFrameStyles, kFrameStyles);
+}
+
+TEST_F(DockingTest, TabCommandsSelectWrapAroundAndIgnoreMissingTabs) {
+  StartWith({L"A", L"B", L"C"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  ASSERT_EQ(Active(container), W(2));
+
+  struct Case {
+    WORD command;
+    int expected;  // window index active afterwards
+    const char* what;
+  } cases[] = {
+      {vm::CMD_TAB_SELECT1, 0, "Ctrl+1"},
+      {vm::CMD_TAB_SELECTLAST, 2, "Ctrl+9 with three tabs selects the third"},
+      {vm::CMD_TAB_SELECT1 + 4, 2, "Ctrl+5 with three tabs does nothing"},
+      {vm::CMD_TAB_NEXT, 0, "Ctrl+Tab on the last wraps to the first"},
+      {vm::CMD_TAB_PREVIOUS, 2, "Ctrl+Shift+Tab on the first wraps to the last"},
+      {vm::CMD_TAB_PREVIOUS, 1, "Ctrl+Shift+Tab"},
+      {vm::CMD_TAB_SELECT1 + 1, 1, "Ctrl+2 on the active tab"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(ContainerProgram::SendCommand(container, c.command)) << c.what;
+    // The send returns before the command runs (the container replies at
+    // once): wait for its result. Only the active tab's window is on screen,
+    // inside the strip.
+    auto shown = [&] {
+      for (int i = 0; i < 3; ++i) {
+        if ((IsWindowVisible(W(i)) != FALSE) != (i == c.expected)) return false;
+      }
+      return GetAncestor(ContainerProgram::SheetOf(W(c.expected)), GA_ROOT) == container;
+    };
+    EXPECT_TRUE(PumpUntil([&] { return Active(container) == W(c.expected) && shown(); }, 2000))
+        << c.what;
+    for (int i = 0; i < 3; ++i) {
+      HWND sheet = ContainerProgram::SheetOf(W(i));
+      std::printf("  %s: window %d visible %d own-visible %d sheet %p visible %d parent %p\n",
+                  c.what, i, IsWindowVisible(W(i)),
+                  (GetWindowLongPtrW(W(i), GWL_STYLE) & WS_VISIBLE) != 0, (void*)sheet,
+                  IsWindowVisible(sheet), (void*)GetAncestor(sheet, GA_PARENT));
+    }
+  }
+  // Not from an accelerator (high word 0): default handling, nothing selected.
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(container, WM_COMMAND, MAKEWPARAM(vm::CMD_TAB_SELECT1, 0), 0,
+                      SMTO_ABORTIFHUNG, 2000, &result);
+  PumpFor(100);
+  EXPECT_EQ(Active(container), W(1));
+}
+
+TEST_F(DockingTest, CtrlWClosesOnlyTheActiveTabAndTheLastTabClosesTheContainer) {
+  StartWith({L"A", L"B", L"C"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  ASSERT_TRUE(ContainerProgram::SendCommand(container, vm::CMD_TAB_SELECT1 + 1));
+  ASSERT_TRUE(PumpUntil([&] { return Active(container) == W(1); }));
+
+  ASSERT_TRUE(ContainerProgram::SendCommand(container, vm::CMD_TAB_CLOSE));
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(W(1)); }, kBound)) << "the window was closed";
+  EXPECT_EQ(explorer_->LogFor(W(1), WM_CLOSE).size(), 1u);
+  EXPECT_TRUE(PumpUntil([&] { return Active(container) == W(0); }, kBound))
+      << "the left neighbour is active";
+  for (int i : {0, 2}) {
+    EXPECT_TRUE(IsWindow(W(i)));
+    EXPECT_TRUE(explorer_->LogFor(W(i), WM_CLOSE).empty());
+    EXPECT_EQ(ContainerProgram::ContainerOf(W(i)), container);
+  }
+  EXPECT_TRUE(IsWindowVisible(container));
+
+  // Closing tabs until none is left closes the container and ends the program.
+  ASSERT_TRUE(ContainerProgram::SendCommand(container, vm::CMD_TAB_CLOSE));
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(W(0)); }, kBound));
+  ASSERT_TRUE(PumpUntil([&] { return Active(container) == W(2); }, kBound));
+  ASSERT_TRUE(ContainerProgram::SendCommand(container, vm::CMD_TAB_CLOSE));
+  EXPECT_EQ(program_.process().WaitExit(kBound), 0u);
+  EXPECT_FALSE(IsWindow(W(2)));
+}
+
+TEST_F(DockingTest, ClosingAContainerClosesEveryWindowAndHandsItsPlaceToTheActiveOne) {
+  StartWith({L"A", L"B", L"C"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  SetWindowPos(container, nullptr, 140, 120, 700, 480, SWP_NOZORDER | SWP_NOACTIVATE);
+  PumpFor(100);
+  PostMessageW(container, WM_CLOSE, 0, 0);
+  EXPECT_EQ(program_.process().WaitExit(kBound), 0u) << "the last container closed";
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(W(i)); }, kBound)) << i;
+    EXPECT_EQ(explorer_->LogFor(W(i), WM_CLOSE).size(), 1u) << i;
+  }
+  // Explorer remembers the last active window's place for its next window.
+  EXPECT_EQ(explorer_->LogFor(W(2), WM_EXITSIZEMOVE).size(), 1u);
+  EXPECT_TRUE(explorer_->LogFor(W(0), WM_EXITSIZEMOVE).empty());
+}
+
+TEST_F(DockingTest, CaptionsFollowTheDockedWindows) {
+  StartWith({L"Downloads", L"Videos"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  ASSERT_TRUE(explorer_->Rename(W(0), L"Desktop"));
+  PumpFor(300);
+  EXPECT_EQ(vm::test::TextOf(container), L"Videos - Vellmark Foliant")
+      << "a background tab's caption does not rename the container";
+  ASSERT_TRUE(explorer_->Rename(W(1), L"Projects"));
+  EXPECT_TRUE(
+      PumpUntil([&] { return vm::test::TextOf(container) == L"Projects - Vellmark Foliant"; }));
+  ASSERT_TRUE(ContainerProgram::SendCommand(container, vm::CMD_TAB_SELECT1));
+  EXPECT_TRUE(
+      PumpUntil([&] { return vm::test::TextOf(container) == L"Desktop - Vellmark Foliant"; }));
+}
+
+// A docked window whose thread hangs must not hang the container: every call
+// into it is bounded, so the container keeps answering and switching tabs.
+TEST_F(DockingTest, AHungDockedWindowDoesNotFreezeTheContainer) {
+  StartWith({L"Hangs", L"B", L"C"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  ASSERT_TRUE(explorer_->Hang(W(0), 5000));
+  PumpFor(50);
+  const ULONGLONG hang_end = GetTickCount64() + 4500;
+  ULONGLONG worst = 0;
+  int switches = 0;
+  // Switch round the tabs, also onto the hung one, while it hangs.
+  const WORD commands[] = {vm::CMD_TAB_SELECT1, vm::CMD_TAB_NEXT, vm::CMD_TAB_SELECTLAST,
+                           vm::CMD_TAB_NEXT, vm::CMD_TAB_PREVIOUS};
+  const int expected[] = {0, 1, 2, 0, 2};
+  for (int i = 0; i < 5 && GetTickCount64() < hang_end; ++i) {
+    const ULONGLONG t0 = GetTickCount64();
+    ASSERT_TRUE(ContainerProgram::SendCommand(container, commands[i], 3000));
+    // The container keeps answering and repainting, and the switch is done
+    // while the window still hangs.
+    HWND want = W(expected[i]);
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          return Active(container) == want &&
+                 GetAncestor(ContainerProgram::SheetOf(want), GA_ROOT) == container;
+        },
+        3000))
+        << "switch " << i;
+    RedrawWindow(container, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+    DWORD_PTR painted = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(container, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &painted));
+    worst = std::max(worst, GetTickCount64() - t0);
+    ++switches;
+  }
+  std::printf("%d switches while a docked window hung; slowest %llu ms\n", switches, worst);
+  EXPECT_GE(switches, 3);
+  EXPECT_LT(worst, 2500u) << "the container waited for the hung window";
+  EXPECT_TRUE(IsWindowVisible(container));
+}
+
+TEST_F(DockingTest, NewContainerCommandSendsTheNextWindowToANewContainerWithItsRectangle) {
+  StartWith({L"A"});
+  HWND first = DockAll();
+  ASSERT_NE(first, nullptr);
+  // The synthesised Win+E opens nothing under Wine: the fixture opens the
+  // window Explorer would, and the test asks to dock it like the hook library.
+  ASSERT_TRUE(ContainerProgram::SendCommand(first, vm::CMD_TAB_NEWCONTAINER));
+  PumpFor(100);
+  HWND extra = explorer_->Open(L"New");
+  ASSERT_NE(extra, nullptr);
+  SetWindowPos(extra, nullptr, 200, 150, 500, 350, SWP_NOZORDER | SWP_NOACTIVATE);
+  const RECT wanted = RectOf(extra);
+  HWND second = program_.DockAndWait(extra);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(second, first);
+  const RECT got = RectOf(second);
+  EXPECT_EQ(got.left, wanted.left);
+  EXPECT_EQ(got.top, wanted.top);
+  EXPECT_EQ(got.right, wanted.right);
+  EXPECT_EQ(got.bottom, wanted.bottom);
+  EXPECT_EQ(program_.Containers().size(), 2u);
+}
+
+}  // namespace
