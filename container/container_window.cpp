@@ -560,7 +560,10 @@ void ContainerWindow::BringForward(HWND window) {
     const BOOL done = SetForegroundWindow(popup);
     main_.activating_window = false;
     if (done) {
-      main_.foreground.last_foreground_window = popup;
+      // The system's notice names a top-level window; for a docked child it
+      // names our container, and waiting for the child's would hold the
+      // foreground tracking.
+      if (GetAncestor(popup, GA_ROOT) == popup) main_.ExpectForegroundNotice(popup);
       return;
     }
     Sleep(100);
@@ -792,7 +795,7 @@ void ContainerWindow::OnResized() {
 void ContainerWindow::OnForwardKey(HWND window, LPARAM lparam) {
   if (ForegroundAllowed(window)) {
     activated_by_mouse_ = true;
-    if (SetForegroundWindow(hwnd())) main_.foreground.last_foreground_window = hwnd();
+    if (SetForegroundWindow(hwnd())) main_.ExpectForegroundNotice(hwnd());
     if (LOWORD(lparam) == WM_KEYDOWN) SetTimer(hwnd(), kActivateAfterAeroSnapTimer, 100, nullptr);
   }
   // The system applies Alt+Space, Alt+Esc and the snap keys to the

@@ -379,8 +379,26 @@ void MainWindow::OnWinEventNotice(WPARAM event, HWND window) {
   }
 }
 
+void MainWindow::ExpectForegroundNotice(HWND window) {
+  foreground.last_foreground_window = window;
+  foreground_expected_at_ = GetTickCount64();
+}
+
 void MainWindow::OnForegroundChanged(DWORD thread, HWND window) {
+  if (foreground.last_foreground_window != nullptr &&
+      GetTickCount64() - foreground_expected_at_ > kForegroundNoticeWaitMs) {
+    foreground.last_foreground_window = nullptr;
+  }
   static const SystemWindowFacts facts;
+  // A notice for one of our tab sheets stands for the docked window inside
+  // it, whose thread is the one that counts (a ribbon tool window of that
+  // thread and the way back to it are no change).
+  if (IsOwnProcessWindow(window) && atoms_.tab_sheet != 0 &&
+      GetClassWord(window, GCW_ATOM) == atoms_.tab_sheet) {
+    if (HWND docked = GetWindow(window, GW_CHILD)) {
+      if (DWORD docked_thread = GetWindowThreadProcessId(docked, nullptr)) thread = docked_thread;
+    }
+  }
   const std::vector<HWND> handles = ContainerHandles();
   const std::vector<ContainerWindow*> list = Containers();
   ForegroundPlan plan = PlanForegroundChange(foreground, window, thread, handles,
@@ -452,7 +470,11 @@ void MainWindow::OnActivateWindowTimer() {
     return;
   }
   if (!ForeignForegroundAnswers()) return;
-  if (BringWindowToForeground(target)) foreground.last_foreground_window = target;
+  // The system's notice names a top-level window; for a docked child it
+  // names the container, so only a top-level target is waited for.
+  if (BringWindowToForeground(target) && GetAncestor(target, GA_ROOT) == target) {
+    ExpectForegroundNotice(target);
+  }
 }
 
 void MainWindow::AltTabSwitcherStart() {

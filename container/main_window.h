@@ -57,6 +57,12 @@ class MainWindow final : public BaseWindow<MainWindow> {
   // Opens a new Explorer folder window, which the hook library then asks to
   // dock (see open_folder_window).
   void OpenNewFolderWindow();
+  // The program itself made `window` foreground: foreground notices of other
+  // windows are stale until its own notice arrives, or for at most
+  // kForegroundNoticeWaitMs (a notice the system never raised must not stop
+  // the tracking for good).
+  void ExpectForegroundNotice(HWND window);
+  static constexpr ULONGLONG kForegroundNoticeWaitMs = 1000;
   // The live containers in creation order.
   std::vector<ContainerWindow*> Containers() const;
 
@@ -117,6 +123,7 @@ class MainWindow final : public BaseWindow<MainWindow> {
   AltTabState alt_tab_;
   TrackingAtoms atoms_;
   HWND activate_target_ = nullptr;
+  ULONGLONG foreground_expected_at_ = 0;
   bool activate_timer_running_ = false;
 };
 

@@ -240,7 +240,7 @@ TEST_F(ContainerProgramTest, CaptionNoticesRenameTheContainer) {
   EXPECT_TRUE(PumpUntil([&] {
     wchar_t now[64] = {};
     GetWindowTextW(container, now, 64);
-    return std::wstring(now) == caption;
+    return std::wstring(now) == std::wstring(caption) + L" - Vellmark Foliant";
   }));
 
   SetWindowTextW(window, L"Documents");
@@ -249,7 +249,7 @@ TEST_F(ContainerProgramTest, CaptionNoticesRenameTheContainer) {
   EXPECT_TRUE(PumpUntil([&] {
     wchar_t now[64] = {};
     GetWindowTextW(container, now, 64);
-    return std::wstring(now) == L"Documents";
+    return std::wstring(now) == L"Documents - Vellmark Foliant";
   }));
 }
 
