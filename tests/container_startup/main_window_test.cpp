@@ -195,23 +195,23 @@ TEST_F(MainWindowTest, SwitchStartAndEndEventsDriveTheAltTabState) {
 }
 
 TEST_F(MainWindowTest, ARibbonToolWindowAndTheWayBackAreNoForegroundChange) {
-  HWND a = helper_.CreateWindowOf(), other = helper_.CreateWindowOf();
+  HWND a = helper_.CreateWindowOf(), b = helper_.CreateWindowOf(), other = helper_.CreateWindowOf();
   HWND ribbon = helper_.CreateWindowOf(wh::kRibbonTool);
   ContainerWindow* container = Dock(a);
   ASSERT_NE(container, nullptr);
-  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(a));
-  ASSERT_TRUE(PumpUntil([&] { return container->IsActive(); }));
+  ASSERT_EQ(Dock(b), container);
   helper_.Notify(EVENT_SYSTEM_FOREGROUND, other);
   ASSERT_TRUE(PumpUntil([&] { return !container->IsActive(); }));
 
-  // The ribbon's tool window, then back to the docked window on the same
-  // thread: neither is a change...
+  // The way back from a ribbon's tool window leads to a docked window of the
+  // same thread; an inactive tab's notice names it (or its parked sheet).
+  HWND back = container->ActiveWindow() == a ? b : a;
   helper_.Notify(EVENT_SYSTEM_FOREGROUND, ribbon);
-  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(a));
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(back));
   PumpFor(300);
-  EXPECT_FALSE(container->IsActive());
+  EXPECT_FALSE(container->IsActive()) << "neither notice is a change";
   // ... the next notice is.
-  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(a));
+  helper_.Notify(EVENT_SYSTEM_FOREGROUND, RootOf(back));
   EXPECT_TRUE(PumpUntil([&] { return container->IsActive(); }));
 }
 
