@@ -127,6 +127,9 @@ boot_prefix() {
   wine_env
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
   "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+  # Starts Wine's desktop process detached too; otherwise the first test
+  # program starts it and it holds that test's output pipe to the end.
+  "$WINE" rundll32.exe </dev/null >/dev/null 2>&1 || true
 }
 
 # Stops what this script started, by pid, and the server of our own prefix.
