@@ -9,12 +9,13 @@
 
 #include "hooklib/core/storage_layout.h"
 #include "tests/support/paths.h"
+#include "tests/hooklib/test_support.h"
 
 namespace vm::hooklib {
 namespace {
 
-constexpr UINT kProbe = WM_APP + 7;
-constexpr LRESULT kOriginalAnswer = 1000;
+using vm::test::kOriginalAnswer;
+using vm::test::kProbe;
 constexpr LRESULT kProbeAnswer = 2000;
 
 std::optional<storage::StorageBlock> ReadOwnStorage() {
@@ -37,22 +38,7 @@ bool IsInsideModule(std::uint64_t address, HMODULE module) {
          info.AllocationBase == module;
 }
 
-LRESULT CALLBACK OriginalProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-  if (m == kProbe) return kOriginalAnswer;
-  return DefWindowProcW(w, m, wp, lp);
-}
-
-HWND MakeWindow() {
-  static const ATOM cls = [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &OriginalProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"vm_reload_test_window";
-    return RegisterClassW(&wc);
-  }();
-  return CreateWindowExW(0, MAKEINTATOM(cls), L"", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                         nullptr, GetModuleHandleW(nullptr), nullptr);
-}
+HWND MakeWindow() { return vm::test::MakeProbeWindow(L"vm_reload_test_window"); }
 
 // Probes called after the trampoline hooks: they read the library's call
 // counter, which its procedures hold raised while they pass a call on.

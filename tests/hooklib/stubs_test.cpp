@@ -12,12 +12,13 @@
 #include "hooklib/core/stub_pool.h"
 #include "hooklib/core/utility_window.h"
 #include "hooklib/core/window_hook.h"
+#include "tests/hooklib/test_support.h"
 
 namespace vm::hooklib {
 namespace {
 
-constexpr UINT kProbe = WM_APP + 7;
-constexpr LRESULT kOriginalAnswer = 1000;
+using vm::test::kOriginalAnswer;
+using vm::test::kProbe;
 constexpr LRESULT kHookAnswer = 2000;
 constexpr LRESULT kThirdPartyAnswerBit = 0x10000;
 
@@ -30,22 +31,7 @@ class LibraryEnvironment : public ::testing::Environment {
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
-LRESULT CALLBACK OriginalProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-  if (m == kProbe) return kOriginalAnswer;
-  return DefWindowProcW(w, m, wp, lp);
-}
-
-HWND MakeWindow() {
-  static const ATOM cls = [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &OriginalProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"vm_stub_test_window";
-    return RegisterClassW(&wc);
-  }();
-  return CreateWindowExW(0, MAKEINTATOM(cls), L"", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                         nullptr, GetModuleHandleW(nullptr), nullptr);
-}
+HWND MakeWindow() { return vm::test::MakeProbeWindow(L"vm_stub_test_window"); }
 
 // An object whose method receives a subclassed window's messages.
 struct Recorder {
@@ -128,7 +114,7 @@ TEST(StubPool, FreeingTwiceOrFreeingWhatIsNoStubChangesNothing) {
                       static_cast<void*>(page + code::kStubsOffset + 105 * code::kStubSize)}) {
     pool.FreeStub(bogus);
     EXPECT_EQ(pool.RetargetStub(bogus, &method), nullptr);
-    pool.MakeForwarder(bogus, reinterpret_cast<void*>(&OriginalProc), true);
+    pool.MakeForwarder(bogus, reinterpret_cast<void*>(&vm::test::ProbeWindowProc), true);
   }
   EXPECT_EQ(pool.FreeCount(), free + 1);
   // A freed stub that is still called by mistake calls nothing.
@@ -177,7 +163,7 @@ TEST(WindowHook, CallsTheMethodWithTheCallDepthRaised) {
   auto hook = Subclass(w, r);
   EXPECT_TRUE(hook->Enabled());
   EXPECT_EQ(WndProcOf(w), hook->Stub());
-  EXPECT_EQ(hook->OldWndProc(), reinterpret_cast<void*>(&OriginalProc));
+  EXPECT_EQ(hook->OldWndProc(), reinterpret_cast<void*>(&vm::test::ProbeWindowProc));
   const long depth = CurrentCallDepth();
   EXPECT_EQ(SendMessageW(w, kProbe, 0, 0), kHookAnswer);
   EXPECT_EQ(r.depth_inside, depth + 1);
@@ -208,7 +194,7 @@ TEST(WindowHook, HookReleaseHookReusesOneStubAndTheOriginalProcedure) {
   Recorder second;
   auto again = Subclass(w, second);
   EXPECT_EQ(again->Stub(), stub);
-  EXPECT_EQ(again->OldWndProc(), reinterpret_cast<void*>(&OriginalProc));
+  EXPECT_EQ(again->OldWndProc(), reinterpret_cast<void*>(&vm::test::ProbeWindowProc));
   EXPECT_FALSE(StubPool::Instance().IsForwarder(stub));
   EXPECT_EQ(SendMessageW(w, kProbe, 0, 0), kHookAnswer);
   EXPECT_EQ(second.calls, 1);

@@ -11,6 +11,27 @@
 
 namespace vm::test {
 
+// A plain top-level window whose own procedure answers kProbe with
+// kOriginalAnswer: what subclassing tests compare hooked answers against.
+inline constexpr UINT kProbe = WM_APP + 7;
+inline constexpr LRESULT kOriginalAnswer = 1000;
+
+inline LRESULT CALLBACK ProbeWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == kProbe) return kOriginalAnswer;
+  return DefWindowProcW(w, m, wp, lp);
+}
+
+// Creates a probe window; the class is registered on first use of its name.
+inline HWND MakeProbeWindow(const wchar_t* class_name) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = &ProbeWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = class_name;
+  RegisterClassW(&wc);  // fails harmlessly once the class exists
+  return CreateWindowExW(0, class_name, L"", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
 // Pumps this thread's messages until `done` holds or the time is up.
 inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
