@@ -74,7 +74,7 @@ configure_and_build() {
   local t
   for t in ${VM_TARGETS:-}; do targets+=(--target "$t"); done
   if ! cmake --build "$BUILD" -j"$(nproc)" "${targets[@]}" >"$BUILD/build.log" 2>&1; then
-    grep -E -B2 -A6 'error' "$BUILD/build.log" | head -80 >&2
+    grep -i -E -B2 -A6 'error' "$BUILD/build.log" | head -80 >&2
     echo "build failed; full log in $BUILD/build.log" >&2
     return 1
   fi

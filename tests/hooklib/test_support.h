@@ -1,13 +1,12 @@
 #pragma once
-// Shared helpers of the hook library tests: a bounded message pump and small
+// Shared helpers of the hook library tests: a probe window and small
 // reference-counted fakes of the interfaces the hooks call.
 #include <windows.h>
 #include <unknwn.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <functional>
+
+#include "tests/support/message_pump.h"
 
 namespace vm::test {
 
@@ -30,24 +29,6 @@ inline HWND MakeProbeWindow(const wchar_t* class_name) {
   RegisterClassW(&wc);  // fails harmlessly once the class exists
   return CreateWindowExW(0, class_name, L"", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                          GetModuleHandleW(nullptr), nullptr);
-}
-
-// Pumps this thread's messages until `done` holds or the time is up.
-inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (done()) return true;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    MsgWaitForMultipleObjects(
-        0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(left.count(), 20)), QS_ALLINPUT);
-  }
 }
 
 // IUnknown plumbing for a fake implementing one interface.
