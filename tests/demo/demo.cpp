@@ -25,6 +25,7 @@
 #include "tests/docking/docking_support.h"
 #include "tests/fixtures/explorer/fixture_client.h"
 #include "tests/support/message_pump.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -87,9 +88,14 @@ class Demo {
     notices_.reset();
     if (program_.process().Running()) {
       PostMessageW(program_.main(), WM_TC_UNDOCKALL, 0, 0);
-      program_.process().WaitExit(kBound);
+      const bool ended = program_.process().WaitExit(kBound) != STILL_ACTIVE;
+      std::printf("  cleaning up: undock-all sent, container program %s\n",
+                  ended ? "ended" : "terminated");
     }
     program_.process().Stop();
+    if (explorer_ != nullptr && WaitForSingleObject(explorer_->process(), 0) == WAIT_TIMEOUT) {
+      std::printf("  cleaning up: explorer.exe fixture told to quit\n");
+    }
     explorer_.reset();
   }
 
@@ -136,9 +142,9 @@ class Demo {
   }
   void PrintState(const char* indent = "    ") const {
     HWND active = Active();
-    std::printf("%scontainer %p: %d tabs, active tab %d (window %p, \"%s\"), caption \"%s\"\n",
-                indent, P(container_), TabCount(), IndexOf(active) + 1, P(active),
-                Narrow(ActiveTabCaption()).c_str(), Narrow(TextOf(container_)).c_str());
+    std::printf("%scontainer %p: %d tab%s, active tab %d (window %p, \"%s\"), caption \"%s\"\n",
+                indent, P(container_), TabCount(), TabCount() == 1 ? "" : "s", IndexOf(active) + 1,
+                P(active), Narrow(ActiveTabCaption()).c_str(), Narrow(TextOf(container_)).c_str());
   }
   // The container shows `window` as its active tab, captioned `caption`.
   bool Shows(HWND window, const std::wstring& caption) const {
@@ -149,9 +155,13 @@ class Demo {
 
   void StartProgram() {
     std::printf("1. The container program, started as the hook library starts it (\"-\")\n");
-    Require(program_.Start(),
-            "the container program did not start, or another one already runs in this Wine "
-            "prefix (end it: wineserver -k with this WINEPREFIX)");
+    const std::wstring exe = vm::test::BinPath(kContainerExe);
+    Require(GetFileAttributesW(exe.c_str()) != INVALID_FILE_ATTRIBUTES,
+            "the container program is missing: " + Narrow(exe));
+    Require(FindWindowW(kMainWindowClass, L"") == nullptr,
+            "a container program already runs in this Wine prefix (end it: wineserver -k with "
+            "this WINEPREFIX)");
+    Require(program_.Start(), "the container program did not start or showed no main window");
     HWND main = program_.main();
     std::printf("    hidden main window %p: class \"%s\", title \"\", visible %d, process %lu\n",
                 P(main), Narrow(ClassOf(main)).c_str(), IsWindowVisible(main) ? 1 : 0,
@@ -162,7 +172,14 @@ class Demo {
     std::printf(
         "2. Four folder windows of explorer.exe (the test fixture standing in for "
         "Explorer)\n");
-    explorer_ = ExplorerFixture::Start(kFolders);
+    {
+      // The fixture reports its windows on the standard output it inherits;
+      // the demo tells the story itself, so the fixture starts without one.
+      const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+      SetStdHandle(STD_OUTPUT_HANDLE, INVALID_HANDLE_VALUE);
+      explorer_ = ExplorerFixture::Start(kFolders);
+      SetStdHandle(STD_OUTPUT_HANDLE, out);
+    }
     Require(explorer_ != nullptr, "the explorer.exe fixture did not open its folder windows");
     // The fixture raises the caption notices Wine does not; the hook library
     // would forward them to the program, and so does this hook.
@@ -211,7 +228,8 @@ class Demo {
   }
 
   void SwitchTabs() {
-    std::printf("4. Switching tabs with the tab commands of Ctrl+1 ... Ctrl+4\n");
+    std::printf(
+        "4. Switching tabs: the tab commands of Ctrl+1, Ctrl+3, Ctrl+2 sent to the container\n");
     for (int tab : {1, 3, 2}) {
       const int i = tab - 1;
       Require(ContainerProgram::SendCommand(container_, static_cast<WORD>(vm::CMD_TAB_SELECT1 + i)),
@@ -346,8 +364,10 @@ int wmain(int argc, wchar_t** argv) {
       return Usage();
     }
   }
+  // The failure is told first; the demo's end then gives back what it holds.
+  Demo demo(screenshot);
   try {
-    Demo(screenshot).Run();
+    demo.Run();
   } catch (const Failure& failure) {
     std::printf("demo FAILED: %s\n", failure.what().c_str());
     return 1;
