@@ -15,8 +15,10 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/names.h"
@@ -222,9 +224,11 @@ class Demo {
       PrintState();
     }
     const RECT r = RectOf(container_);
-    std::printf("    container class \"%s\" at %ld,%ld %ldx%ld (the first window's place)\n",
-                Narrow(ClassOf(container_)).c_str(), r.left, r.top, r.right - r.left,
-                r.bottom - r.top);
+    std::printf(
+        "    container class \"%s\" at %ld,%ld %ldx%ld (placed by the first folder window, which "
+        "stood at %ld,%ld %ldx%ld)\n",
+        Narrow(ClassOf(container_)).c_str(), r.left, r.top, r.right - r.left, r.bottom - r.top,
+        kHome.left, kHome.top, kHome.right - kHome.left, kHome.bottom - kHome.top);
   }
 
   void SwitchTabs() {
