@@ -12,6 +12,12 @@ function(vm_add_test name)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # The container program takes the foreground when it shows a tab, so its
+  # tests also hold the lock of the tests that read or move the foreground.
+  if("container_program" IN_LIST T_LOCKS)
+    list(APPEND T_LOCKS desktop_input)
+    list(REMOVE_DUPLICATES T_LOCKS)
+  endif()
   if(T_LOCKS)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
   endif()

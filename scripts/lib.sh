@@ -16,6 +16,9 @@ need_packages() {
   local missing=()
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix)
   [ -x "$WINE" ] || missing+=(wine64)
+  # Wine's own fonts (Tahoma, Marlett for the caption buttons) are only
+  # recommended by wine64, which --no-install-recommends leaves out.
+  [ -f /usr/share/wine/fonts/marlett.ttf ] || missing+=(fonts-wine)
   command -v Xvfb >/dev/null || missing+=(xvfb)
   command -v cmake >/dev/null || missing+=(cmake)
   command -v ctest >/dev/null || missing+=(cmake)
