@@ -23,7 +23,7 @@
 
 #include "common/names.h"
 #include "common/tab_commands.h"
-#include "tests/demo/screenshot.h"
+#include "tests/support/screen_image.h"
 #include "tests/docking/docking_support.h"
 #include "tests/fixtures/explorer/fixture_client.h"
 #include "tests/support/message_pump.h"
@@ -280,11 +280,11 @@ class Demo {
     // The tab row: the strip above the active tab's page.
     RECT row = RectOf(strip);
     row.bottom = RectOf(ContainerProgram::SheetOf(Active())).top;
-    vm::demo::ScreenImage image;
+    vm::test::ScreenImage image;
     int colours = 0;
     PumpUntil(
         [&] {
-          image = vm::demo::ScreenImage::Capture();
+          image = vm::test::ScreenImage::Capture();
           colours = image.CountColours(row);
           return colours >= kDrawnStripColours;
         },

@@ -1,4 +1,4 @@
-#include "tests/demo/screenshot.h"
+#include "tests/support/screen_image.h"
 
 #include <algorithm>
 #include <memory>
@@ -7,7 +7,7 @@
 
 #include "common/unique_handle.h"
 
-namespace vm::demo {
+namespace vm::test {
 
 namespace {
 
@@ -77,6 +77,22 @@ int ScreenImage::CountColours(const RECT& area, int limit) const {
   return static_cast<int>(seen.size());
 }
 
+int ScreenImage::CountPixels(const RECT& area, COLORREF colour) const {
+  const int left = std::max<int>(area.left, 0);
+  const int top = std::max<int>(area.top, 0);
+  const int right = std::min<int>(area.right, width_);
+  const int bottom = std::min<int>(area.bottom, height_);
+  int count = 0;
+  for (int y = top; y < bottom; ++y) {
+    const BYTE* row = pixels_.data() + static_cast<size_t>(y) * stride();
+    for (int x = left; x < right; ++x) {
+      const BYTE* p = row + x * 3;
+      if (RGB(p[2], p[1], p[0]) == colour) ++count;
+    }
+  }
+  return count;
+}
+
 bool ScreenImage::WriteBmp(const std::wstring& path) const {
   if (!ok()) {
     SetLastError(ERROR_INVALID_DATA);
@@ -112,4 +128,4 @@ bool ScreenImage::WriteBmp(const std::wstring& path) const {
   return true;
 }
 
-}  // namespace vm::demo
+}  // namespace vm::test

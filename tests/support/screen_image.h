@@ -1,14 +1,14 @@
 #pragma once
-// The demo's picture of the screen: what the display shows right now, copied
-// from the screen's device context and written as a 24-bit BMP (the demo
-// script turns it into a PNG). Pixels of windows of every process are taken
-// as the display shows them.
+// A picture of the screen: what the display shows right now, copied from the
+// screen's device context. The demo writes it as a 24-bit BMP (its script
+// turns it into a PNG); tests count pixels in it. Pixels of windows of every
+// process are taken as the display shows them.
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-namespace vm::demo {
+namespace vm::test {
 
 // A copy of the whole screen, rows top-down, 3 bytes a pixel (blue, green,
 // red), each row padded to 4 bytes as a BMP wants it.
@@ -26,6 +26,10 @@ class ScreenImage {
   // many, an unpainted or blank area one or two.
   int CountColours(const RECT& area, int limit = 256) const;
 
+  // Number of pixels of exactly `colour` inside `area` (screen coordinates,
+  // clipped to the image).
+  int CountPixels(const RECT& area, COLORREF colour) const;
+
   // Writes a BMP file; false (GetLastError set) on failure.
   bool WriteBmp(const std::wstring& path) const;
 
@@ -37,4 +41,4 @@ class ScreenImage {
   std::vector<BYTE> pixels_;
 };
 
-}  // namespace vm::demo
+}  // namespace vm::test
