@@ -375,7 +375,25 @@ TEST_F(KeysTest, RealKeysOnTheContainerSwitchTabsAsItsAcceleratorTableSays) {
       return IsWindowVisible(W(c.expected)) &&
              GetAncestor(ContainerProgram::SheetOf(W(c.expected)), GA_ROOT) == container_;
     }));
+    std::printf("%s: focus was on %ls\n", c.what, vm::test::ClassOf(focus).c_str());
   }
+
+  // Plain Tab, the container's own entry: the focus moves into the active
+  // folder window.
+  Click(free_point);
+  ASSERT_TRUE(PumpUntil([&] { return ContainerFocus(container_) != nullptr; }, 3000));
+  HWND active = Active();
+  INPUT tab[2] = {Key(VK_TAB, true), Key(VK_TAB, false)};
+  SendInput(2, tab, sizeof(INPUT));
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        return GetGUIThreadInfo(GetWindowThreadProcessId(active, nullptr), &info) &&
+               (info.hwndFocus == active || IsChild(active, info.hwndFocus));
+      },
+      3000));
+  EXPECT_EQ(Active(), active);
 }
 
 }  // namespace
