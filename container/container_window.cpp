@@ -20,10 +20,12 @@ using names::IpcCommand;
 constexpr UINT_PTR kFirstNCRedrawTimer = 1;
 constexpr UINT_PTR kUpdateTaskbarTabsTimer = 2;
 constexpr UINT_PTR kActivateAfterAeroSnapTimer = 3;
-constexpr UINT_PTR kShowTabsAgainTimer = 4;  // a sheet could not be parked yet
 constexpr UINT_PTR kLastOwnTimer = 0xFF;
 // A tab command deferred to the container's own queue.
 constexpr UINT kExecuteTabCommandMessage = WM_APP + 0x7F0;
+// A docked window that had not answered took in the container's WM_NULL
+// (wParam: the window).
+constexpr UINT kWindowAnsweredMessage = WM_APP + 0x7F1;
 
 // Counts the container's operations in progress on this thread.
 struct BusyScope {
@@ -54,6 +56,54 @@ void ShowPopupsOf(HWND window, bool show) {
   if (window != nullptr && IsWindow(window) && !IsHungAppWindow(window)) {
     ShowOwnedPopups(window, show ? TRUE : FALSE);
   }
+}
+
+// Sheets move between the strip and the desktop. Joining the strip, a sheet
+// becomes WS_CHILD before SetParent; leaving it, WS_POPUP only after
+// SetParent. In the other order the system takes the moving sheet for a
+// top-level window and activates it, which takes the keyboard focus from the
+// docked window that has it and waits for that window's thread: a hung
+// Explorer window would freeze the container.
+void SetSheetStyle(HWND sheet, bool child) {
+  const LONG_PTR style = GetWindowLongPtrW(sheet, GWL_STYLE);
+  const LONG_PTR wanted = child ? (style & ~WS_POPUP) | WS_CHILD : (style & ~WS_CHILD) | WS_POPUP;
+  if (wanted != style) SetWindowLongPtrW(sheet, GWL_STYLE, wanted);
+}
+
+// The window lies at `rect`, in the client coordinates of `parent` (the
+// screen for null).
+bool LiesAt(HWND window, HWND parent, const RECT& rect) {
+  RECT now{};
+  if (!GetWindowRect(window, &now)) return false;
+  if (parent != nullptr && parent != GetDesktopWindow()) {
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&now), 2);
+  }
+  return EqualRect(&now, &rect) != FALSE;
+}
+
+// A short look whether a docked window's thread takes messages now; one the
+// system already counts as hung is not asked at all.
+bool Answers(HWND window) {
+  constexpr UINT kProbeMs = 50;
+  return window != nullptr && !IsHungAppWindow(window) &&
+         SendBounded(window, WM_NULL, 0, 0, kProbeMs).has_value();
+}
+
+// The window (or a child of it) has the keyboard focus of the foreground
+// thread.
+bool HoldsKeyboard(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  if (GetGUIThreadInfo(0, &info) && info.hwndFocus != nullptr) {
+    return info.hwndFocus == window || IsChild(window, info.hwndFocus);
+  }
+  return GetForegroundWindow() == window;
+}
+
+// SendMessageCallbackW's answer: the container learns it from its queue.
+void CALLBACK WindowAnsweredCallback(HWND window, UINT, ULONG_PTR container, LRESULT) {
+  PostMessageW(reinterpret_cast<HWND>(container), kWindowAnsweredMessage,
+               reinterpret_cast<WPARAM>(window), 0);
 }
 
 std::wstring ClassNameOf(HWND window) {
@@ -232,11 +282,12 @@ void ContainerWindow::DockWindow(HWND window, DockLock lock) {
     // From now on Explorer cannot give itself a frame back.
     SendIpc(window, IpcCommand::FilterFrameStyles, 1);
     if (Windows8()) SendBounded(window, WM_ACTIVATE, WA_ACTIVE, 0);
-    // The new sheet starts parked; showing the tabs moves it into the strip.
+    // The new sheet is a hidden child of the strip, and the window, hidden
+    // too, goes into it there. Nothing of either can appear before showing
+    // the tabs places the sheet and shows it, so it need not be parked on
+    // the desktop first and fetched back: that round trip cost two
+    // re-parentings of a window tree of another process per dock.
     SetParent(window, r.sheet->hwnd());
-    SetWindowLongPtrW(r.sheet->hwnd(), GWL_STYLE,
-                      (GetWindowLongPtrW(r.sheet->hwnd(), GWL_STYLE) & ~WS_CHILD) | WS_POPUP);
-    SetParent(r.sheet->hwnd(), GetDesktopWindow());
     SetPropW(window, names::kPropContainerWnd, hwnd());
     SetPropW(window, names::kPropMainWnd, main_.hwnd());
     SendIpc(window, IpcCommand::UnblockVisibility, 0);
@@ -250,11 +301,15 @@ void ContainerWindow::DockWindow(HWND window, DockLock lock) {
       main_.take_next_window_rect = false;
       RECT rect{};
       if (GetWindowRect(window, &rect)) {
+        // SetParent kept the window's coordinates, now relative to its
+        // sheet: they are the screen place it had (and, restored, would have).
+        MapWindowPoints(HWND_DESKTOP, r.sheet->hwnd(), reinterpret_cast<POINT*>(&rect), 2);
+        if (rect.left > rect.right) std::swap(rect.left, rect.right);
         SetWindowPos(hwnd(), nullptr, rect.left, rect.top, rect.right - rect.left,
                      rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
       }
     }
-    PostMessageW(hwnd(), names::WM_TC_RELAYOUT, 0, 0);
+    RequestRelayout();
     WindowCaptionChanged(window);
     if (IsIconic(hwnd())) ShowWindow(hwnd(), SW_RESTORE);
     ActivateContainer();
@@ -419,60 +474,102 @@ RECT ContainerWindow::ParkedOffset(RECT area) const {
 
 void ContainerWindow::ShowTabs() {
   if (strip_ == nullptr) return;
+  // The new active sheet first: the page area is never left empty while the
+  // previous one goes.
   const int active = strip_->ActiveIndex();
+  if (WndInfo* record = Record(active); record != nullptr && record->sheet != nullptr) {
+    ShowActiveSheet(*record);
+  }
   for (int i = 0; i < strip_->Count(); ++i) {
     WndInfo* record = Record(i);
-    if (record == nullptr || record->sheet == nullptr) continue;
-    TabSheet& sheet = *record->sheet;
-    const HWND sheet_window = sheet.hwnd();
-    const bool is_active = i == active;
-    const HWND wanted = is_active ? strip_->hwnd() : GetDesktopWindow();
-    if (GetAncestor(sheet_window, GA_PARENT) == wanted) {
-      if (is_active && !sheet.marked_visible()) sheet.SetMarkedVisible(true);
-      if (!is_active && !Windows8() && sheet.marked_visible()) sheet.SetMarkedVisible(false);
-      continue;
-    }
-    if (is_active) {
-      if (Windows8()) Cloak(sheet_window, false);
-      SetWindowLongPtrW(sheet_window, GWL_STYLE,
-                        (GetWindowLongPtrW(sheet_window, GWL_STYLE) & ~WS_POPUP) | WS_CHILD);
-      SetParent(sheet_window, wanted);
-      const RECT r = strip_->DisplayRect();
-      SetWindowPos(sheet_window, HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                   SWP_NOACTIVATE);
-      sheet.SetMarkedVisible(true);
-    } else {
-      // Hiding the sheet moves the keyboard focus out of the docked window
-      // when it has it, and the system waits for the window's thread to
-      // take that in. A window that does not answer stays where it is,
-      // covered by the active sheet, and is parked once it answers again.
-      if (IsWindowVisible(sheet_window) && !SendBounded(record->window, WM_NULL, 0, 0)) {
-        SetWindowPos(sheet_window, HWND_BOTTOM, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        if (hwnd() != nullptr) SetTimer(hwnd(), kShowTabsAgainTimer, 250, nullptr);
-        continue;
-      }
-      // Hidden before it leaves the strip, so it never flashes on the desktop.
-      sheet.SetMarkedVisible(false);
-      RECT r{};
-      GetWindowRect(sheet_window, &r);
-      MapWindowPoints(HWND_DESKTOP, strip_->hwnd(), reinterpret_cast<POINT*>(&r), 2);
-      r = ParkedOffset(r);
-      SetWindowLongPtrW(sheet_window, GWL_STYLE,
-                        (GetWindowLongPtrW(sheet_window, GWL_STYLE) & ~WS_CHILD) | WS_POPUP);
-      SetParent(sheet_window, wanted);
-      SetWindowPos(sheet_window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
-      if (Windows8()) {
-        // Left visible but cloaked, it keeps rendering for taskbar previews.
-        // Where cloaking has no effect it would be a bare window on the
-        // desktop, so it stays hidden there.
-        Cloak(sheet_window, true);
-        if (IsWindowCloaked(sheet_window)) sheet.SetMarkedVisible(true);
-      }
-    }
-    ShowPopupsOf(record->window, is_active);
+    if (i != active && record != nullptr && record->sheet != nullptr) ShowInactiveSheet(*record);
   }
+}
+
+void ContainerWindow::ShowActiveSheet(WndInfo& record) {
+  TabSheet& sheet = *record.sheet;
+  const HWND sheet_window = sheet.hwnd();
+  const bool joins = GetAncestor(sheet_window, GA_PARENT) != strip_->hwnd();
+  if (joins) {
+    if (Windows8()) Cloak(sheet_window, false);
+    SetSheetStyle(sheet_window, true);
+    SetParent(sheet_window, strip_->hwnd());
+  }
+  // A sheet left in the strip by a window that did not answer may lie above
+  // this one.
+  const bool to_top = GetWindow(sheet_window, GW_HWNDPREV) != nullptr;
+  const RECT r = strip_->DisplayRect();
+  if (joins || to_top || !sheet.marked_visible() || !IsWindowVisible(sheet_window) ||
+      !LiesAt(sheet_window, strip_->hwnd(), r)) {
+    sheet.ShowAt(r, to_top);
+  }
+  if (joins) ShowPopupsOf(record.window, true);
+}
+
+void ContainerWindow::ShowInactiveSheet(WndInfo& record) {
+  TabSheet& sheet = *record.sheet;
+  const HWND sheet_window = sheet.hwnd();
+  if (GetAncestor(sheet_window, GA_PARENT) == GetDesktopWindow()) {
+    if (!Windows8() && sheet.marked_visible()) sheet.SetMarkedVisible(false);
+    return;
+  }
+  // Still in the strip. Hiding the sheet moves the keyboard focus out of the
+  // docked window when it has it, and the system waits for the window's
+  // thread to take that in. A window that does not answer stays where it
+  // is, below the active sheet, and is parked once it answers.
+  if (record.awaiting_answer) return;
+  if (IsWindowVisible(sheet_window) && !Answers(record.window)) {
+    SetWindowPos(sheet_window, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | kSheetMoveFlags);
+    AwaitAnswer(record);
+    return;
+  }
+  RECT r{};
+  GetWindowRect(sheet_window, &r);
+  MapWindowPoints(HWND_DESKTOP, strip_->hwnd(), reinterpret_cast<POINT*>(&r), 2);
+  r = ParkedOffset(r);
+  // Hidden before it leaves the strip, so it never flashes on the desktop.
+  sheet.SetMarkedVisible(false);
+  SetParent(sheet_window, GetDesktopWindow());
+  SetSheetStyle(sheet_window, false);
+  SetWindowPos(sheet_window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+               SWP_NOZORDER | kSheetMoveFlags);
+  if (Windows8()) {
+    // Left visible but cloaked, it keeps rendering for taskbar previews.
+    // Where cloaking has no effect it would be a bare window on the
+    // desktop, so it stays hidden there.
+    Cloak(sheet_window, true);
+    if (IsWindowCloaked(sheet_window)) sheet.SetMarkedVisible(true);
+  }
+  ShowPopupsOf(record.window, false);
+}
+
+void ContainerWindow::AwaitAnswer(WndInfo& record) {
+  // No polling: the system calls back once the window's thread has taken
+  // the message in (or the window is gone), and the container then shows
+  // the tabs again from its own queue.
+  record.awaiting_answer =
+      SendMessageCallbackW(record.window, WM_NULL, 0, 0, &WindowAnsweredCallback,
+                           reinterpret_cast<ULONG_PTR>(hwnd())) != FALSE;
+}
+
+void ContainerWindow::OnWindowAnswered(HWND window) {
+  int index = Find(window);
+  if (index < 0) index = FindClosing(window);
+  WndInfo* record = Record(index);
+  if (record == nullptr || !record->awaiting_answer) return;
+  record->awaiting_answer = false;
+  // A window that hung while it had the keyboard kept it when its tab was
+  // left; the tab the user chose takes it now.
+  const bool kept_foreground = HoldsKeyboard(window);
+  ShowTabs();
+  if (kept_foreground && index != ActiveIndex()) BringForward(ActiveWindow());
+}
+
+void ContainerWindow::RequestRelayout() {
+  // Docking, tab changes and size changes each ask for a layout; one pending
+  // request serves them all.
+  if (relayout_posted_ || hwnd() == nullptr) return;
+  relayout_posted_ = PostMessageW(hwnd(), names::WM_TC_RELAYOUT, 0, 0) != FALSE;
 }
 
 void ContainerWindow::Relayout() {
@@ -483,37 +580,51 @@ void ContainerWindow::Relayout() {
   const RECT parked = ParkedOffset(r);
   for (int i = 0; i < strip_->Count(); ++i) {
     WndInfo* record = Record(i);
-    if (record == nullptr || record->sheet == nullptr) continue;
+    // A sheet waiting for its window to answer is left alone until it is
+    // parked.
+    if (record == nullptr || record->sheet == nullptr || (i != active && record->awaiting_answer)) {
+      continue;
+    }
+    const HWND sheet_window = record->sheet->hwnd();
     const RECT& area = i == active ? r : parked;
-    SetWindowPos(record->sheet->hwnd(), nullptr, area.left, area.top, area.right - area.left,
-                 area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (LiesAt(sheet_window, i == active ? strip_->hwnd() : nullptr, area)) continue;
+    SetWindowPos(sheet_window, nullptr, area.left, area.top, area.right - area.left,
+                 area.bottom - area.top, SWP_NOZORDER | kSheetMoveFlags);
   }
   if (WndInfo* record = Record(active)) {
     RECT client{};
     GetClientRect(record->sheet->hwnd(), &client);
-    SizeDockedWindow(record->window, client, true);
+    SizeDockedWindow(record->window, client, true, !record->awaiting_answer);
   }
   strip_->Arrange();
   if (Windows8()) SetTimer(hwnd(), kUpdateTaskbarTabsTimer, 100, nullptr);
 }
 
-void ContainerWindow::SizeDockedWindow(HWND window, RECT area, bool show) {
+void ContainerWindow::SizeDockedWindow(HWND window, RECT area, bool show, bool answers) {
   if (window == nullptr || !IsWindow(window)) return;
   // The client area fills the sheet; the frame that is left lies outside.
   AdjustWindowRectEx(&area, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
   if (DwmCompositionEnabled()) area.top -= ExplorerTitleAreaHeight(window);
-  if (Windows8()) SendIpc(window, IpcCommand::EnableWindow, 0);
+  // Already there (and shown when asked): nothing for the window's thread to do.
+  if ((!show || (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0) &&
+      LiesAt(window, GetAncestor(window, GA_PARENT), area)) {
+    return;
+  }
+  // The resize bracket is a send; a window that does not answer is only
+  // positioned, which is queued to its thread.
+  const bool bracket = Windows8() && answers;
+  if (bracket) SendIpc(window, IpcCommand::EnableWindow, 0);
   PositionForeignWindow(window, nullptr, area.left, area.top, area.right - area.left,
                         area.bottom - area.top,
                         SWP_NOCOPYBITS | SWP_FRAMECHANGED | SWP_NOACTIVATE | SWP_NOZORDER |
                             (show ? SWP_SHOWWINDOW : 0));
-  if (Windows8()) NotifyIpc(window, IpcCommand::EnableWindow, 1);
+  if (bracket) NotifyIpc(window, IpcCommand::EnableWindow, 1);
 }
 
 void ContainerWindow::TabsChanged() {
   ShowTabs();
-  if (hwnd() != nullptr) PostMessageW(hwnd(), names::WM_TC_RELAYOUT, 0, 0);
+  RequestRelayout();
   UpdateContainerCaption();
 }
 
@@ -532,12 +643,26 @@ void ContainerWindow::WindowCaptionChanged(HWND window) {
 void ContainerWindow::UpdateContainerCaption() {
   const int active = ActiveIndex();
   if (active < 0 || hwnd() == nullptr) return;
-  const std::wstring caption = strip_->Caption(active) + kContainerCaptionSuffix;
-  SetWindowTextW(hwnd(), caption.c_str());
-  if (HICON icon = CopyWindowIcon(WindowAt(active), true)) {
+  // Each tab change and caption notice comes here: the window text, the
+  // icon copy and WM_SETICON (which repaint the frame and the taskbar
+  // button) only when something changed.
+  std::wstring caption = strip_->Caption(active) + kContainerCaptionSuffix;
+  if (caption != caption_) {
+    SetWindowTextW(hwnd(), caption.c_str());
+    caption_ = std::move(caption);
+  }
+  const WndInfo* record = Record(active);
+  // A window that did not answer lately is not asked again now.
+  if (record == nullptr || record->awaiting_answer) return;
+  const HICON source = BigIconSource(record->window);
+  if (big_icon_ != nullptr && source == big_icon_source_) return;
+  HICON icon = source != nullptr ? CopyIcon(source) : nullptr;
+  if (icon == nullptr) icon = CopyWindowIcon(nullptr, true);  // the system's logo
+  if (icon != nullptr) {
     SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     if (big_icon_ != nullptr) DestroyIcon(big_icon_);
     big_icon_ = icon;
+    big_icon_source_ = source;
   }
 }
 
@@ -786,9 +911,7 @@ void ContainerWindow::OnAddClicked() { NewTab(false); }
 
 void ContainerWindow::OnMouseLeave() { mouse_is_down_ = false; }
 
-void ContainerWindow::OnResized() {
-  if (hwnd() != nullptr) PostMessageW(hwnd(), names::WM_TC_RELAYOUT, 0, 0);
-}
+void ContainerWindow::OnResized() { RequestRelayout(); }
 
 // ---------------------------------------------------------------------------
 
@@ -808,7 +931,11 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
     case names::WM_TC_GETACTIVEWINDOW:
       return reinterpret_cast<LRESULT>(ActiveWindow());
     case names::WM_TC_RELAYOUT:
+      relayout_posted_ = false;
       Relayout();
+      return 0;
+    case kWindowAnsweredMessage:
+      OnWindowAnswered(reinterpret_cast<HWND>(wparam));
       return 0;
     case kExecuteTabCommandMessage:
       ExecuteTabCommand(static_cast<std::uint16_t>(wparam));
@@ -840,9 +967,12 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
       break;
     case WM_SIZE:
       if (strip_ != nullptr) {
-        MoveWindow(strip_->hwnd(), 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
+        // The strip holds the active sheet: erasing is deferred as for
+        // the sheets (tab_sheet.h).
+        SetWindowPos(strip_->hwnd(), nullptr, 0, 0, LOWORD(lparam), HIWORD(lparam),
+                     SWP_NOZORDER | kSheetMoveFlags);
       }
-      PostMessageW(hwnd(), names::WM_TC_RELAYOUT, 0, 0);
+      RequestRelayout();
       break;
     case WM_TIMER:
       if (wparam == kFirstNCRedrawTimer) {
@@ -862,9 +992,6 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
             SizeDockedWindow(Record(i)->window, client, false);
           }
         }
-      } else if (wparam == kShowTabsAgainTimer) {
-        KillTimer(hwnd(), kShowTabsAgainTimer);
-        ShowTabs();
       } else if (wparam == kActivateAfterAeroSnapTimer) {
         if (GetKeyState(VK_LWIN) < 0 || GetKeyState(VK_RWIN) < 0) return 0;
         KillTimer(hwnd(), kActivateAfterAeroSnapTimer);
@@ -907,7 +1034,9 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
       HWND active = ActiveWindow();
       if (command == SC_MINIMIZE) {
         if (active != nullptr) ShowPopupsOf(active, false);
-        SetForegroundWindow(GetDesktopWindow());
+        // Taking the foreground away waits for the window that has it; a
+        // hung docked window keeps it and the container still minimises.
+        if (active == nullptr || Answers(active)) SetForegroundWindow(GetDesktopWindow());
       } else if ((command == SC_MAXIMIZE || command == SC_RESTORE) && active != nullptr) {
         ShowPopupsOf(active, true);
         const LRESULT result = DefaultHandling(message, wparam, lparam);

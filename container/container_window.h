@@ -49,6 +49,10 @@ struct WndInfo {
   // WM_CLOSE was posted: look-ups by the handle no longer find it, only the
   // destroy notice does.
   bool closing = false;
+  // The window did not answer when its sheet had to leave the strip: the
+  // sheet stays there, below the active one, until the window's thread
+  // answers the WM_NULL sent with SendMessageCallbackW.
+  bool awaiting_answer = false;
 
   WndInfo();
   ~WndInfo();
@@ -128,8 +132,13 @@ class ContainerWindow final : public BaseWindow<ContainerWindow>, private TabStr
   void GiveBack(WndInfo& record);  // styles, parent, properties
   void RemoveTab(int index);
   void ShowTabs();
+  void ShowActiveSheet(WndInfo& record);
+  void ShowInactiveSheet(WndInfo& record);
+  void AwaitAnswer(WndInfo& record);
+  void OnWindowAnswered(HWND window);
+  void RequestRelayout();
   void Relayout();
-  void SizeDockedWindow(HWND window, RECT area, bool show);
+  void SizeDockedWindow(HWND window, RECT area, bool show, bool answers = true);
   void UpdateContainerCaption();
   void TabsChanged();  // show the tabs, relayout, caption
   void BringForward(HWND window);
@@ -145,6 +154,9 @@ class ContainerWindow final : public BaseWindow<ContainerWindow>, private TabStr
   RECT undock_rc_{};
   int caption_height_ = 0;
   HICON big_icon_ = nullptr;
+  HICON big_icon_source_ = nullptr;  // the handle big_icon_ was copied from
+  std::wstring caption_;             // the caption last given to the container
+  bool relayout_posted_ = false;     // a WM_TC_RELAYOUT is on its way
   bool active_look_ = false;
   bool mouse_is_down_ = false;
   POINT mouse_down_pt_{};

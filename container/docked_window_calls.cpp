@@ -85,4 +85,12 @@ HICON CopyWindowIcon(HWND window, bool big, UINT timeout_ms) {
   return logo != nullptr ? Scaled(logo, big) : nullptr;
 }
 
+HICON BigIconSource(HWND window, UINT timeout_ms) {
+  if (window == nullptr) return nullptr;
+  if (auto icon = SendBounded(window, WM_GETICON, ICON_BIG, 0, timeout_ms); icon && *icon) {
+    return reinterpret_cast<HICON>(*icon);
+  }
+  return reinterpret_cast<HICON>(GetClassLongPtrW(window, GCLP_HICON));
+}
+
 }  // namespace vm::container

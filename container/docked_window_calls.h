@@ -47,6 +47,12 @@ std::wstring ReadWindowCaption(HWND window, UINT timeout_ms = kDockedSendTimeout
 // instead: ICON_BIG, the class's icon, IDI_WINLOGO.
 HICON CopyWindowIcon(HWND window, bool big = false, UINT timeout_ms = kDockedSendTimeoutMs);
 
+// The icon the container's own icon is copied from: the window's WM_GETICON
+// ICON_BIG answer, else its class's icon; null when it has neither. Not a
+// copy: the container compares it with the one it copied last and copies
+// only when it changed.
+HICON BigIconSource(HWND window, UINT timeout_ms = kDockedSendTimeoutMs);
+
 // Moving the foreground waits for the thread of the window that has it. True
 // when that is a window of ours, or another process's window that answers
 // within the bound.

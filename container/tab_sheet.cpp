@@ -32,7 +32,18 @@ TabSheet::~TabSheet() {
 
 void TabSheet::SetMarkedVisible(bool visible) {
   marked_visible_ = visible;
-  if (hwnd_ != nullptr) ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+  if (hwnd_ == nullptr) return;
+  SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | kSheetMoveFlags |
+                   (visible ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+}
+
+void TabSheet::ShowAt(const RECT& rect, bool to_top) {
+  marked_visible_ = true;
+  if (hwnd_ == nullptr) return;
+  SetWindowPos(hwnd_, to_top ? HWND_TOP : nullptr, rect.left, rect.top, rect.right - rect.left,
+               rect.bottom - rect.top,
+               kSheetMoveFlags | SWP_SHOWWINDOW | (to_top ? 0 : SWP_NOZORDER));
 }
 
 LRESULT CALLBACK TabSheet::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) noexcept {

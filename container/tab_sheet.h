@@ -15,6 +15,13 @@
 
 namespace vm::container {
 
+// Flags for every move, show and hide of a sheet. Without SWP_DEFERERASE the
+// system erases the uncovered windows at once, and for a docked window of
+// another thread (Wine sends it WM_NCPAINT) that waits for the thread: a hung
+// Explorer window would hold the container. Deferred, each window erases
+// when its own thread paints.
+inline constexpr UINT kSheetMoveFlags = SWP_NOACTIVATE | SWP_DEFERERASE;
+
 class TabSheet {
  public:
   // A hidden child of `parent` (normally the tab strip), not marked visible.
@@ -28,6 +35,9 @@ class TabSheet {
   // Marks the sheet visible or not and shows or hides it accordingly.
   void SetMarkedVisible(bool visible);
   bool marked_visible() const { return marked_visible_; }
+  // Marks the sheet visible and shows it at `rect` (its parent's client
+  // coordinates) in one move, above its siblings when `to_top`.
+  void ShowAt(const RECT& rect, bool to_top);
 
  private:
   TabSheet() = default;

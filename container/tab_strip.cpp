@@ -401,22 +401,64 @@ RECT TabStrip::DisplayRect() const {
 }
 
 void TabStrip::ApplyItemSize(int width) {
+  // The system lays out every tab again for TCM_SETITEMSIZE, and the
+  // container arranges on every relayout: only a new size is sent.
+  const SIZE size{width, metrics_.caption_height};
+  if (size.cx == item_size_.cx && size.cy == item_size_.cy) return;
+  item_size_ = size;
   SendMessageW(hwnd_, TCM_SETITEMSIZE, 0,
                MAKELPARAM(static_cast<WORD>(width), static_cast<WORD>(metrics_.caption_height)));
+}
+
+void TabStrip::SetRegionCut(const RECT& cut) {
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  // The region covers the client area: it is made again when that changes.
+  if (region_set_ && EqualRect(&cut, &region_cut_) &&
+      (IsRectEmpty(&cut) || EqualRect(&client, &region_client_))) {
+    return;
+  }
+  HRGN region = nullptr;
+  if (!IsRectEmpty(&cut)) {
+    region = CreateRectRgn(client.left, client.top, client.right, client.bottom);
+    HRGN hole = CreateRectRgn(cut.left, cut.top, cut.right, cut.bottom);
+    if (region != nullptr && hole != nullptr) CombineRgn(region, region, hole, RGN_DIFF);
+    if (hole != nullptr) DeleteObject(hole);
+    if (region == nullptr) return;
+  }
+  // Not redrawn by SetWindowRgn: that erases the strip's children at once,
+  // the active docked window among them, which waits for its thread. The
+  // strip and the container where the band changed are invalidated instead
+  // and paint from their queues.
+  if (!SetWindowRgn(hwnd_, region, FALSE)) {
+    if (region != nullptr) DeleteObject(region);
+    return;
+  }
+  RECT changed{};
+  UnionRect(&changed, &cut, &region_cut_);
+  region_cut_ = cut;
+  region_client_ = client;
+  region_set_ = true;
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+  if (!IsRectEmpty(&changed)) {
+    const RECT in_container = MapRect(hwnd_, container_, changed);
+    RedrawWindow(container_, &in_container, nullptr, RDW_INVALIDATE | RDW_ERASE);
+  }
 }
 
 void TabStrip::Arrange() {
   if (hwnd_ == nullptr) return;
   if (Count() == 0) {
     ShowWindow(add_button_, SW_HIDE);
-    SetWindowRgn(hwnd_, nullptr, TRUE);
+    SetRegionCut(RECT{});
     return;
   }
   RECT container_client;
   GetClientRect(container_, &container_client);
   if (IsRectEmpty(&container_client)) return;
 
-  const int h = TabRect(0) ? TabRect(0)->bottom - TabRect(0)->top : metrics_.caption_height;
+  const auto first = TabRect(0);
+  const int h = first ? first->bottom - first->top : metrics_.caption_height;
   int available = container_client.right - container_client.left;
   // A maximised container on glass has the caption buttons over the tab row.
   RECT buttons{};
@@ -432,19 +474,21 @@ void TabStrip::Arrange() {
   RECT last_in_container = MapRect(hwnd_, container_, *last);
   if (glass_) OffsetRect(&last_in_container, 0, -1);
   const Rect add = vm::container::AddButtonRect(ToRect(last_in_container), h);
-  SetWindowPos(add_button_, HWND_TOP, add.left, add.top, add.width(), add.height(),
-               SWP_SHOWWINDOW | SWP_NOACTIVATE);
+  RECT add_now{};
+  GetWindowRect(add_button_, &add_now);
+  add_now = MapRect(HWND_DESKTOP, container_, add_now);
+  if (!IsWindowVisible(add_button_) || add_now.left != add.left || add_now.top != add.top ||
+      add_now.right - add_now.left != add.width() || add_now.bottom - add_now.top != add.height()) {
+    SetWindowPos(add_button_, HWND_TOP, add.left, add.top, add.width(), add.height(),
+                 SWP_SHOWWINDOW | SWP_NOACTIVATE);
+  }
 
   // Leave the band beside the tabs to the container (its caption area) and
   // the "+" button.
   RECT client;
   GetClientRect(hwnd_, &client);
   const Rect band = FreeBandBesideTabs(ToRect(client), ToRect(*last));
-  HRGN region = CreateRectRgn(client.left, client.top, client.right, client.bottom);
-  HRGN cut = CreateRectRgn(band.left, band.top, band.right, band.bottom);
-  if (region != nullptr && cut != nullptr) CombineRgn(region, region, cut, RGN_DIFF);
-  if (cut != nullptr) DeleteObject(cut);
-  if (region != nullptr && !SetWindowRgn(hwnd_, region, TRUE)) DeleteObject(region);
+  SetRegionCut(RECT{band.left, band.top, band.right, band.bottom});
 }
 
 // ---------------------------------------------------------------------------

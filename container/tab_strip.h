@@ -206,6 +206,8 @@ class TabStrip {
   void CreateCloseButtonImages();
   void UpdateAddButtonImage();
   void ApplyItemSize(int width);
+  // The strip's window region: its client area less `cut` (none when empty).
+  void SetRegionCut(const RECT& cut);
   void CollectTabRects() const;
 
   HWND container_ = nullptr;
@@ -229,6 +231,11 @@ class TabStrip {
   int previous_active_ = -1;
   std::wstring tooltip_text_;
   mutable std::vector<Rect> rects_;  // reused by painting and hit-testing
+  // What Arrange last gave the system, so that it repeats nothing.
+  SIZE item_size_{-1, -1};
+  RECT region_cut_{};
+  RECT region_client_{};
+  bool region_set_ = false;
   // Back buffer of the double-buffered paint, kept between paints.
   HDC buffer_dc_ = nullptr;
   HBITMAP buffer_bitmap_ = nullptr;

@@ -126,6 +126,21 @@ class ContainerProgram {
                                timeout_ms, &result) != 0;
   }
 
+  // A tab command as a click on the strip reaches the container: through its
+  // queue, so it runs only once the container is back in its message loop
+  // (a sent request is also answered while the container waits in a call).
+  static void PostCommand(HWND container, WORD command) {
+    PostMessageW(container, WM_COMMAND, MAKEWPARAM(command, 1), 0);
+  }
+
+  // The container paints: its tab strip, invalidated here, is validated by a
+  // WM_PAINT, which comes only from the container's queue.
+  static bool Repaints(HWND container, DWORD timeout_ms) {
+    HWND strip = FindWindowExW(container, nullptr, L"TUnicodePageControl", nullptr);
+    if (strip == nullptr || !InvalidateRect(strip, nullptr, FALSE)) return false;
+    return PumpUntil([&] { return GetUpdateRect(strip, nullptr, FALSE) == FALSE; }, timeout_ms);
+  }
+
   std::vector<HWND> Containers() const {
     struct Search {
       DWORD pid;
