@@ -131,6 +131,10 @@ class KeysTest : public ::testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return Active() == W(last) && IsWindowVisible(W(last)); }));
   }
   void TearDown() override {
+    // A replayed key-down whose test stopped before its key-up would stay
+    // down for every later test of the desktop.
+    INPUT ups[2] = {Key(VK_SPACE, false), Key(VK_HOME, false)};
+    SendInput(2, ups, sizeof(INPUT));
     notices_.reset();
     if (program_.process().Running()) {
       PostMessageW(program_.main(), WM_TC_UNDOCKALL, 0, 0);
