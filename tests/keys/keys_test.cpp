@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,13 +81,13 @@ class KeyWatch {
   void Clear() { seen_.clear(); }
   // The first key-down of `vk` seen, waiting (pumping: the hook is called on
   // this thread) up to `timeout_ms`.
-  const Seen* WaitDown(DWORD vk, DWORD timeout_ms = 3000) {
-    const Seen* found = nullptr;
+  std::optional<Seen> WaitDown(DWORD vk, DWORD timeout_ms = 3000) {
+    std::optional<Seen> found;
     PumpUntil(
         [&] {
           for (const Seen& s : seen_) {
             if (s.vk == vk && (s.message == WM_KEYDOWN || s.message == WM_SYSKEYDOWN)) {
-              found = &s;
+              found = s;
               return true;
             }
           }
@@ -201,8 +202,8 @@ TEST_F(KeysTest, AForwardedKeyIsReplayedAfterTheDockedWindowLetTheContainerTakeT
     PostMessageW(container_, WM_TC_FORWARDKEY, reinterpret_cast<WPARAM>(docked),
                  static_cast<LPARAM>((c.vk << 16) | c.message));
 
-    const KeyWatch::Seen* down = keys.WaitDown(c.vk);
-    ASSERT_NE(down, nullptr) << "no key replayed";
+    const std::optional<KeyWatch::Seen> down = keys.WaitDown(c.vk);
+    ASSERT_TRUE(down.has_value()) << "no key replayed";
     EXPECT_NE(down->flags & LLKHF_INJECTED, 0u);
     EXPECT_EQ(down->message, static_cast<WPARAM>(WM_KEYDOWN)) << "a plain key-down, no Alt";
     // The docked window was asked first, with the container's process, and
@@ -261,8 +262,8 @@ TEST_F(KeysTest, AKeyIsReplayedWhenTheDockedWindowDoesNotAnswerAndTheForegroundS
   const ULONGLONG start = GetTickCount64();
   PostMessageW(container_, WM_TC_FORWARDKEY, reinterpret_cast<WPARAM>(docked),
                static_cast<LPARAM>((VK_SPACE << 16) | WM_SYSKEYDOWN));
-  const KeyWatch::Seen* down = keys.WaitDown(VK_SPACE);
-  ASSERT_NE(down, nullptr) << "no key replayed";
+  const std::optional<KeyWatch::Seen> down = keys.WaitDown(VK_SPACE);
+  ASSERT_TRUE(down.has_value()) << "no key replayed";
   const ULONGLONG waited = GetTickCount64() - start;
   std::printf("replayed %llu ms after the request while the docked window hung\n", waited);
   EXPECT_LT(waited, 1400u) << "the container waited for the hung window";
