@@ -18,7 +18,12 @@ using names::IpcCommand;
 // Container timers. The deferred undocks use the window handles as ids,
 // which never come this low.
 constexpr UINT_PTR kFirstNCRedrawTimer = 1;
-constexpr UINT_PTR kUpdateTaskbarTabsTimer = 2;
+// Parked sheets follow the page area's size in small batches; on Windows 8
+// and later their docked windows too (the taskbar's previews show them).
+constexpr UINT_PTR kParkedSheetsTimer = 2;
+constexpr UINT kParkedSheetsDelayMs = 100;
+constexpr UINT kParkedSheetsNextBatchMs = 10;
+constexpr int kParkedSheetsPerBatch = 8;
 constexpr UINT_PTR kActivateAfterAeroSnapTimer = 3;
 constexpr UINT_PTR kLastOwnTimer = 0xFF;
 // A tab command deferred to the container's own queue.
@@ -265,11 +270,10 @@ void ContainerWindow::DockWindow(HWND window, DockLock lock) {
     record->container = this;
     record->sheet = TabSheet::Create(strip_->hwnd());
     if (record->sheet == nullptr) return;
-    index = strip_->Add(L"", nullptr, record.get());
+    index = strip_->Add(L"", nullptr, record.get(), true);
     if (index < 0) return;
     WndInfo& r = *record;
     records_.push_back(std::move(record));
-    strip_->SetActiveIndex(index);
 
     ShowWindow(window, SW_HIDE);
     // Read first: across processes the setters do not report the old value.
@@ -277,8 +281,11 @@ void ContainerWindow::DockWindow(HWND window, DockLock lock) {
     SetWindowLongPtrW(window, GWL_STYLE, style & ~kDockRemovedStyles);
     const LONG_PTR ex_style = GetWindowLongPtrW(window, GWL_EXSTYLE);
     SetWindowLongPtrW(window, GWL_EXSTYLE, ex_style | WS_EX_TOOLWINDOW);
-    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0,
-                 SWP_FRAMECHANGED | SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE);
+    // Queued to the window's thread, like all positioning of a window of
+    // another process: the frame change makes it lay itself out again,
+    // which the container need not wait for.
+    PositionForeignWindow(window, HWND_TOPMOST, 0, 0, 0, 0,
+                          SWP_FRAMECHANGED | SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE);
     // From now on Explorer cannot give itself a frame back.
     SendIpc(window, IpcCommand::FilterFrameStyles, 1);
     if (Windows8()) SendBounded(window, WM_ACTIVATE, WA_ACTIVE, 0);
@@ -576,32 +583,58 @@ void ContainerWindow::Relayout() {
   if (strip_ == nullptr || hwnd() == nullptr) return;
   BusyScope busy(busy_depth_);
   const RECT r = strip_->DisplayRect();
-  const int active = strip_->ActiveIndex();
-  const RECT parked = ParkedOffset(r);
-  for (int i = 0; i < strip_->Count(); ++i) {
-    WndInfo* record = Record(i);
-    // A sheet waiting for its window to answer is left alone until it is
-    // parked.
-    if (record == nullptr || record->sheet == nullptr || (i != active && record->awaiting_answer)) {
-      continue;
-    }
+  WndInfo* record = Record(strip_->ActiveIndex());
+  if (record != nullptr && record->sheet != nullptr) {
     const HWND sheet_window = record->sheet->hwnd();
-    const RECT& area = i == active ? r : parked;
-    if (LiesAt(sheet_window, i == active ? strip_->hwnd() : nullptr, area)) continue;
-    SetWindowPos(sheet_window, nullptr, area.left, area.top, area.right - area.left,
-                 area.bottom - area.top, SWP_NOZORDER | kSheetMoveFlags);
-  }
-  if (WndInfo* record = Record(active)) {
+    if (!LiesAt(sheet_window, strip_->hwnd(), r)) {
+      SetWindowPos(sheet_window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                   SWP_NOZORDER | kSheetMoveFlags);
+    }
     RECT client{};
-    GetClientRect(record->sheet->hwnd(), &client);
+    GetClientRect(sheet_window, &client);
     SizeDockedWindow(record->window, client, true, !record->awaiting_answer);
   }
   strip_->Arrange();
-  if (Windows8()) SetTimer(hwnd(), kUpdateTaskbarTabsTimer, 100, nullptr);
+  // Every parked sheet takes the page area's size too, but not now: moving a
+  // hidden top-level window costs the system several milliseconds, and a
+  // container with a hundred tabs would stop for half a second at each size
+  // change. They follow once the size stays put, a few per timer tick; a
+  // parked sheet that joins the strip is given its place there anyway.
+  SetTimer(hwnd(), kParkedSheetsTimer, kParkedSheetsDelayMs, nullptr);
 }
 
-void ContainerWindow::SizeDockedWindow(HWND window, RECT area, bool show, bool answers) {
-  if (window == nullptr || !IsWindow(window)) return;
+void ContainerWindow::ArrangeParkedSheets() {
+  KillTimer(hwnd(), kParkedSheetsTimer);
+  if (strip_ == nullptr || IsIconic(hwnd())) return;
+  const RECT parked = ParkedOffset(strip_->DisplayRect());
+  const int active = strip_->ActiveIndex();
+  int moved = 0;
+  for (int i = 0; i < strip_->Count() && moved < kParkedSheetsPerBatch; ++i) {
+    WndInfo* record = Record(i);
+    // A sheet waiting for its window to answer is left alone until it is
+    // parked.
+    if (i == active || record == nullptr || record->sheet == nullptr || record->awaiting_answer) {
+      continue;
+    }
+    const HWND sheet_window = record->sheet->hwnd();
+    if (!LiesAt(sheet_window, nullptr, parked)) {
+      SetWindowPos(sheet_window, nullptr, parked.left, parked.top, parked.right - parked.left,
+                   parked.bottom - parked.top, SWP_NOZORDER | kSheetMoveFlags);
+      ++moved;
+    }
+    if (Windows8()) {
+      RECT client{};
+      GetClientRect(sheet_window, &client);
+      if (SizeDockedWindow(record->window, client, false)) ++moved;
+    }
+  }
+  if (moved == kParkedSheetsPerBatch) {
+    SetTimer(hwnd(), kParkedSheetsTimer, kParkedSheetsNextBatchMs, nullptr);
+  }
+}
+
+bool ContainerWindow::SizeDockedWindow(HWND window, RECT area, bool show, bool answers) {
+  if (window == nullptr || !IsWindow(window)) return false;
   // The client area fills the sheet; the frame that is left lies outside.
   AdjustWindowRectEx(&area, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
@@ -609,7 +642,7 @@ void ContainerWindow::SizeDockedWindow(HWND window, RECT area, bool show, bool a
   // Already there (and shown when asked): nothing for the window's thread to do.
   if ((!show || (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0) &&
       LiesAt(window, GetAncestor(window, GA_PARENT), area)) {
-    return;
+    return false;
   }
   // The resize bracket is a send; a window that does not answer is only
   // positioned, which is queued to its thread.
@@ -620,6 +653,7 @@ void ContainerWindow::SizeDockedWindow(HWND window, RECT area, bool show, bool a
                         SWP_NOCOPYBITS | SWP_FRAMECHANGED | SWP_NOACTIVATE | SWP_NOZORDER |
                             (show ? SWP_SHOWWINDOW : 0));
   if (bracket) NotifyIpc(window, IpcCommand::EnableWindow, 1);
+  return true;
 }
 
 void ContainerWindow::TabsChanged() {
@@ -981,17 +1015,8 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
         SetWindowPos(hwnd(), nullptr, 0, 0, 0, 0,
                      SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         RedrawWindow(hwnd(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
-      } else if (wparam == kUpdateTaskbarTabsTimer) {
-        KillTimer(hwnd(), kUpdateTaskbarTabsTimer);
-        if (!IsIconic(hwnd()) && strip_ != nullptr) {
-          const int active = strip_->ActiveIndex();
-          for (int i = 0; i < strip_->Count(); ++i) {
-            if (i == active) continue;
-            RECT client{};
-            GetClientRect(Record(i)->sheet->hwnd(), &client);
-            SizeDockedWindow(Record(i)->window, client, false);
-          }
-        }
+      } else if (wparam == kParkedSheetsTimer) {
+        ArrangeParkedSheets();
       } else if (wparam == kActivateAfterAeroSnapTimer) {
         if (GetKeyState(VK_LWIN) < 0 || GetKeyState(VK_RWIN) < 0) return 0;
         KillTimer(hwnd(), kActivateAfterAeroSnapTimer);

@@ -138,7 +138,9 @@ class ContainerWindow final : public BaseWindow<ContainerWindow>, private TabStr
   void OnWindowAnswered(HWND window);
   void RequestRelayout();
   void Relayout();
-  void SizeDockedWindow(HWND window, RECT area, bool show, bool answers = true);
+  void ArrangeParkedSheets();
+  // False when the window already lies there (nothing was asked of it).
+  bool SizeDockedWindow(HWND window, RECT area, bool show, bool answers = true);
   void UpdateContainerCaption();
   void TabsChanged();  // show the tabs, relayout, caption
   void BringForward(HWND window);

@@ -6,6 +6,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "common/unique_handle.h"
 
@@ -232,7 +233,7 @@ int TabStrip::MonitorDpi(HWND window) {
 
 int TabStrip::Count() const { return static_cast<int>(tabs_.size()); }
 
-int TabStrip::Insert(int index, std::wstring caption, HICON icon, void* data) {
+int TabStrip::Insert(int index, std::wstring caption, HICON icon, void* data, bool activate) {
   Tab tab{std::move(caption), UniqueResource<HICON, IconTraits>(icon), data};
   if (hwnd_ == nullptr) return -1;
   index = std::clamp(index, 0, Count());
@@ -246,6 +247,9 @@ int TabStrip::Insert(int index, std::wstring caption, HICON icon, void* data) {
   tabs_.insert(tabs_.begin() + at, std::move(tab));
   if (hovered_tab_ >= at) hovered_tab_ = -1;
   if (Count() == 1 && ActiveIndex() < 0) SendMessageW(hwnd_, TCM_SETCURSEL, 0, 0);
+  // Selected before arranging: selecting may scroll the row, which moves the
+  // last tab and with it the "+" button and the window region.
+  if (activate) SetActiveIndex(at);
   Arrange();
   InvalidateRect(hwnd_, nullptr, FALSE);
   return at;
@@ -376,6 +380,21 @@ std::optional<RECT> TabStrip::AddButtonRect() const {
 }
 
 void TabStrip::CollectTabRects() const {
+  // Asked for at every paint and hit test: the system is asked for every tab
+  // only when the row changed.
+  RectsKey key;
+  key.count = Count();
+  key.active = ActiveIndex();
+  if (key.count > 0) {
+    SendMessageW(hwnd_, TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&key.first));
+    SendMessageW(hwnd_, TCM_GETITEMRECT, key.count - 1, reinterpret_cast<LPARAM>(&key.last));
+  }
+  if (key.count == rects_key_.count && key.active == rects_key_.active &&
+      EqualRect(&key.first, &rects_key_.first) && EqualRect(&key.last, &rects_key_.last) &&
+      rects_.size() == tabs_.size()) {
+    return;
+  }
+  rects_key_ = key;
   rects_.resize(tabs_.size());
   for (int i = 0; i < Count(); ++i) {
     RECT r{};
@@ -406,8 +425,13 @@ void TabStrip::ApplyItemSize(int width) {
   const SIZE size{width, metrics_.caption_height};
   if (size.cx == item_size_.cx && size.cy == item_size_.cy) return;
   item_size_ = size;
+  // The system repaints the whole strip inside TCM_SETITEMSIZE; the strip
+  // paints from its queue instead, once for all the changes around it.
+  putting_off_paint_ = true;
   SendMessageW(hwnd_, TCM_SETITEMSIZE, 0,
                MAKELPARAM(static_cast<WORD>(width), static_cast<WORD>(metrics_.caption_height)));
+  putting_off_paint_ = false;
+  if (std::exchange(paint_put_off_, false)) InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
 void TabStrip::SetRegionCut(const RECT& cut) {
@@ -840,6 +864,11 @@ LRESULT TabStrip::OnStripMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   const POINT pt{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
   switch (msg) {
     case WM_PAINT:
+      if (putting_off_paint_ && wparam == 0) {
+        ValidateRect(hwnd_, nullptr);
+        paint_put_off_ = true;
+        return 0;
+      }
       if (wparam != 0) {
         Paint(reinterpret_cast<HDC>(wparam));
       } else {

@@ -108,11 +108,13 @@ class TabStrip {
   int Count() const;
   // Inserts a tab before `index` (Count() or more appends); takes ownership of
   // `icon` (may be null). `data` is the caller's, returned by Data(). Returns
-  // the new tab's index, or -1. Does not change the active tab, except that
-  // the first tab becomes active.
-  int Insert(int index, std::wstring caption, HICON icon, void* data = nullptr);
-  int Add(std::wstring caption, HICON icon, void* data = nullptr) {
-    return Insert(Count(), std::move(caption), icon, data);
+  // the new tab's index, or -1. Does not change the active tab unless
+  // `activate` (as SetActiveIndex, no notices), except that the first tab
+  // becomes active.
+  int Insert(int index, std::wstring caption, HICON icon, void* data = nullptr,
+             bool activate = false);
+  int Add(std::wstring caption, HICON icon, void* data = nullptr, bool activate = false) {
+    return Insert(Count(), std::move(caption), icon, data, activate);
   }
   // Removes tab `index`. The system then picks the new active tab (the one
   // that followed it, or none): the container applies its own rule.
@@ -236,6 +238,17 @@ class TabStrip {
   RECT region_cut_{};
   RECT region_client_{};
   bool region_set_ = false;
+  // Painting is put off while the system changes the tab layout (it would
+  // repaint at once); `paint_put_off_` says a paint was asked for meanwhile.
+  bool putting_off_paint_ = false;
+  bool paint_put_off_ = false;
+  // What rects_ was collected for: tab count, active tab, first and last
+  // tab rectangles. Fixed-width tabs in one row lie evenly between those.
+  struct RectsKey {
+    int count = -1, active = -1;
+    RECT first{}, last{};
+  };
+  mutable RectsKey rects_key_;
   // Back buffer of the double-buffered paint, kept between paints.
   HDC buffer_dc_ = nullptr;
   HBITMAP buffer_bitmap_ = nullptr;
