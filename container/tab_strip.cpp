@@ -6,6 +6,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "common/unique_handle.h"
@@ -101,11 +102,71 @@ HIMAGELIST AddButtonImages(bool inverted) {
 
 }  // namespace
 
+struct BitmapTraits {
+  static HBITMAP invalid() noexcept { return nullptr; }
+  static bool valid(HBITMAP h) noexcept { return h != nullptr; }
+  static void close(HBITMAP h) noexcept { DeleteObject(h); }
+};
+
 struct TabStrip::Tab {
   std::wstring caption;
   UniqueResource<HICON, IconTraits> icon;
   void* data = nullptr;
+  // The icon at tab-icon size with premultiplied alpha, made at its first
+  // paint: one blend per paint instead of DrawIconEx's temporary contexts.
+  UniqueResource<HBITMAP, BitmapTraits> icon_image;
 };
+
+namespace {
+
+// A top-down 32-bit DIB section of the given size; its bits in `bits`.
+HBITMAP CreateBgra(HDC dc, int width, int height, void** bits) {
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = width;
+  bi.bmiHeader.biHeight = -height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  return CreateDIBSection(dc, &bi, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
+// `icon` drawn by DrawIconEx at width x height, as premultiplied BGRA: drawn
+// once on black and once on white, the difference is the transparency.
+// Null when the system cannot make the bitmaps.
+HBITMAP PremultipliedIcon(HDC scratch, HICON icon, int width, int height) {
+  if (icon == nullptr || width <= 0 || height <= 0) return nullptr;
+  void* black_bits = nullptr;
+  void* white_bits = nullptr;
+  HBITMAP black = CreateBgra(scratch, width, height, &black_bits);
+  HBITMAP white = CreateBgra(scratch, width, height, &white_bits);
+  if (black == nullptr || white == nullptr) {
+    if (black != nullptr) DeleteObject(black);
+    if (white != nullptr) DeleteObject(white);
+    return nullptr;
+  }
+  const RECT all{0, 0, width, height};
+  HGDIOBJ old = SelectObject(scratch, black);
+  FillRect(scratch, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  DrawIconEx(scratch, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+  SelectObject(scratch, white);
+  FillRect(scratch, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  DrawIconEx(scratch, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+  SelectObject(scratch, old);
+  GdiFlush();
+  auto* on_black = static_cast<std::uint8_t*>(black_bits);
+  const auto* on_white = static_cast<const std::uint8_t*>(white_bits);
+  for (int i = 0; i < width * height * 4; i += 4) {
+    // On white minus on black is what shows through; the green channel
+    // stands for all three.
+    const int through = on_white[i + 1] - on_black[i + 1];
+    on_black[i + 3] = static_cast<std::uint8_t>(255 - std::clamp(through, 0, 255));
+  }
+  DeleteObject(white);
+  return black;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Creation and destruction
@@ -192,6 +253,7 @@ TabStrip::~TabStrip() {
   if (bold_font_ != nullptr) DeleteObject(bold_font_);
   if (normal_font_ != nullptr) DeleteObject(normal_font_);
   if (close_images_ != nullptr) ImageList_Destroy(close_images_);
+  ReleaseImageDc();
   if (buffer_dc_ != nullptr) {
     SelectObject(buffer_dc_, buffer_old_);
     DeleteDC(buffer_dc_);
@@ -234,7 +296,7 @@ int TabStrip::MonitorDpi(HWND window) {
 int TabStrip::Count() const { return static_cast<int>(tabs_.size()); }
 
 int TabStrip::Insert(int index, std::wstring caption, HICON icon, void* data, bool activate) {
-  Tab tab{std::move(caption), UniqueResource<HICON, IconTraits>(icon), data};
+  Tab tab{std::move(caption), UniqueResource<HICON, IconTraits>(icon), data, {}};
   if (hwnd_ == nullptr) return -1;
   index = std::clamp(index, 0, Count());
   // The system item carries no text: the strip draws the caption itself.
@@ -312,6 +374,7 @@ bool TabStrip::SetIcon(int index, HICON icon) {
     return false;
   }
   tabs_[index].icon.reset(icon);
+  tabs_[index].icon_image.reset();
   if (auto r = TabRect(index)) InvalidateRect(hwnd_, &*r, FALSE);
   return true;
 }
@@ -593,7 +656,40 @@ void TabStrip::CreateCloseButtonImages() {
     DeleteObject(bitmap);
   }
   DeleteDC(dc);
+  // The same three images side by side, the mask colour made transparent
+  // (premultiplied alpha), for one blend per tab.
+  ReleaseImageDc();
+  image_dc_ = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  close_strip_ = image_dc_ != nullptr ? CreateBgra(screen, 3 * size, size, &bits) : nullptr;
+  if (close_strip_ != nullptr) {
+    image_dc_old_ = SelectObject(image_dc_, close_strip_);
+    const RECT all{0, 0, 3 * size, size};
+    FillSolid(image_dc_, all, kImageMask);
+    for (int i = 0; i < 3; ++i) {
+      ImageList_Draw(close_images_, i, image_dc_, i * size, 0, ILD_NORMAL);
+    }
+    GdiFlush();
+    auto* pixel = static_cast<std::uint32_t*>(bits);
+    const std::uint32_t mask =
+        (GetRValue(kImageMask) << 16) | (GetGValue(kImageMask) << 8) | GetBValue(kImageMask);
+    for (int i = 0; i < 3 * size * size; ++i) {
+      pixel[i] = (pixel[i] & 0xFFFFFF) == mask ? 0 : (pixel[i] | 0xFF000000u);
+    }
+  }
   ReleaseDC(nullptr, screen);
+  // The tab icons' size may have changed too.
+  for (Tab& tab : tabs_) tab.icon_image.reset();
+}
+
+void TabStrip::ReleaseImageDc() {
+  if (image_dc_ != nullptr) {
+    SelectObject(image_dc_, image_dc_old_);
+    DeleteDC(image_dc_);
+    image_dc_ = nullptr;
+  }
+  if (close_strip_ != nullptr) DeleteObject(close_strip_);
+  close_strip_ = nullptr;
 }
 
 void TabStrip::UpdateAddButtonImage() {
@@ -724,6 +820,24 @@ void TabStrip::MakeOpaque(HDC dc, const RECT& area) {
   EndBufferedPaint(buffer, TRUE);
 }
 
+bool TabStrip::DrawIconImage(HDC dc, Tab& tab, Point at) {
+  // DI_NOMIRROR has no counterpart for a blend into a mirrored context.
+  if (options_.right_to_left || image_dc_ == nullptr) return false;
+  if (!tab.icon_image) {
+    tab.icon_image.reset(
+        PremultipliedIcon(image_dc_, tab.icon.get(), metrics_.icon_width, metrics_.icon_height));
+    if (!tab.icon_image) return false;
+    SelectObject(image_dc_, close_strip_);
+  }
+  SelectObject(image_dc_, tab.icon_image.get());
+  const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  const bool drawn =
+      GdiAlphaBlend(dc, at.x, at.y, metrics_.icon_width, metrics_.icon_height, image_dc_, 0, 0,
+                    metrics_.icon_width, metrics_.icon_height, blend) != FALSE;
+  SelectObject(image_dc_, close_strip_);
+  return drawn;
+}
+
 void TabStrip::PaintTabs(HDC dc) {
   const int sel = ActiveIndex();
   CollectTabRects();
@@ -773,21 +887,35 @@ void TabStrip::PaintTabs(HDC dc) {
     }
     if (item.icon) {
       const Point at = TabIconOrigin(tab, metrics_.icon_height);
-      DrawIconEx(dc, at.x, at.y, item.icon.get(), metrics_.icon_width, metrics_.icon_height, 0,
-                 nullptr, DI_NORMAL | DI_NOMIRROR);
+      if (!DrawIconImage(dc, tabs_[i], at)) {
+        DrawIconEx(dc, at.x, at.y, item.icon.get(), metrics_.icon_width, metrics_.icon_height, 0,
+                   nullptr, DI_NORMAL | DI_NOMIRROR);
+      }
     }
     RECT text = ToRECT(TabTextRect(tab, metrics_.icon_width, metrics_.close_button_size));
     HFONT font = i == sel ? bold_font_ : normal_font_;
     SelectObject(dc, font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
     if (dark_) SetTextColor(dc, i == sel ? kDarkActiveText : kDarkText);
-    DrawTextW(dc, item.caption.c_str(), static_cast<int>(item.caption.size()), &text,
-              DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+    // A tab narrower than its icon and close button has no room for text.
+    if (text.right > text.left) {
+      DrawTextW(dc, item.caption.c_str(), static_cast<int>(item.caption.size()), &text,
+                DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+    }
 
     int image = static_cast<int>(i == sel ? CloseButtonState::Selected : CloseButtonState::Normal);
     if (i == hovered_tab_) image = static_cast<int>(hovered_state_);
     const Rect close = vm::container::CloseButtonRect(tab, metrics_.close_button_size);
-    if (close_images_ != nullptr)
-      ImageList_Draw(close_images_, image, dc, close.left, close.top, ILD_NORMAL);
+    const int size = metrics_.close_button_size;
+    // The image list draws each image through temporary contexts; the same
+    // pixels come from one blend out of the prepared strip. A mirrored
+    // context would mirror the blend: there the image list draws.
+    const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    if (close_strip_ == nullptr || options_.right_to_left ||
+        !GdiAlphaBlend(dc, close.left, close.top, size, size, image_dc_, image * size, 0, size,
+                       size, blend)) {
+      if (close_images_ != nullptr)
+        ImageList_Draw(close_images_, image, dc, close.left, close.top, ILD_NORMAL);
+    }
 
     if (glass_) {
       RECT opaque = ToRECT(tab);

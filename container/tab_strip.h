@@ -206,6 +206,10 @@ class TabStrip {
   void OnMouseLeave();
   void InvalidateCloseButton(int index);
   void CreateCloseButtonImages();
+  void ReleaseImageDc();
+  // The tab's icon from its prepared image; false when there is none (the
+  // caller draws the icon itself).
+  bool DrawIconImage(HDC dc, Tab& tab, Point at);
   void UpdateAddButtonImage();
   void ApplyItemSize(int width);
   // The strip's window region: its client area less `cut` (none when empty).
@@ -222,6 +226,11 @@ class TabStrip {
   HFONT bold_font_ = nullptr;
   HFONT normal_font_ = nullptr;
   HIMAGELIST close_images_ = nullptr;
+  // Holds `close_strip_` (the three close images side by side on the mask
+  // colour) between paints, and lends itself to the tab icons' images.
+  HDC image_dc_ = nullptr;
+  HGDIOBJ image_dc_old_ = nullptr;
+  HBITMAP close_strip_ = nullptr;
   bool dark_ = false;
   bool container_active_ = false;
   bool glass_ = false;
