@@ -497,17 +497,15 @@ void TabStrip::ApplyItemSize(int width) {
   if (std::exchange(paint_put_off_, false)) InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
-void TabStrip::SetRegionCut(const RECT& cut) {
-  RECT client;
-  GetClientRect(hwnd_, &client);
-  // The region covers the client area: it is made again when that changes.
+void TabStrip::SetRegionCut(const RECT& cut, const RECT& extent) {
+  // The region covers `extent`: it is made again when that changes.
   if (region_set_ && EqualRect(&cut, &region_cut_) &&
-      (IsRectEmpty(&cut) || EqualRect(&client, &region_client_))) {
+      (IsRectEmpty(&cut) || EqualRect(&extent, &region_extent_))) {
     return;
   }
   HRGN region = nullptr;
   if (!IsRectEmpty(&cut)) {
-    region = CreateRectRgn(client.left, client.top, client.right, client.bottom);
+    region = CreateRectRgn(extent.left, extent.top, extent.right, extent.bottom);
     HRGN hole = CreateRectRgn(cut.left, cut.top, cut.right, cut.bottom);
     if (region != nullptr && hole != nullptr) CombineRgn(region, region, hole, RGN_DIFF);
     if (hole != nullptr) DeleteObject(hole);
@@ -524,7 +522,7 @@ void TabStrip::SetRegionCut(const RECT& cut) {
   RECT changed{};
   UnionRect(&changed, &cut, &region_cut_);
   region_cut_ = cut;
-  region_client_ = client;
+  region_extent_ = extent;
   region_set_ = true;
   RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
   if (!IsRectEmpty(&changed)) {
@@ -537,7 +535,7 @@ void TabStrip::Arrange() {
   if (hwnd_ == nullptr) return;
   if (Count() == 0) {
     ShowWindow(add_button_, SW_HIDE);
-    SetRegionCut(RECT{});
+    SetRegionCut(RECT{}, RECT{});
     return;
   }
   RECT container_client;
@@ -572,10 +570,17 @@ void TabStrip::Arrange() {
 
   // Leave the band beside the tabs to the container (its caption area) and
   // the "+" button.
-  RECT client;
-  GetClientRect(hwnd_, &client);
-  const Rect band = FreeBandBesideTabs(ToRect(client), ToRect(*last));
-  SetRegionCut(RECT{band.left, band.top, band.right, band.bottom});
+  // Setting a window region costs the system tens of milliseconds with a
+  // docked window inside. Left to right, the band and the region reach far
+  // beyond the client area (the system clips a region to the window), so
+  // they change only when the last tab moves, not with every width of the
+  // container. A mirrored window's region is mirrored about the width it has
+  // when the region is set: there the region follows the width.
+  constexpr int kFar = 0x4000;
+  RECT extent{0, 0, kFar, kFar};
+  if (options_.right_to_left) GetClientRect(hwnd_, &extent);
+  const Rect band = FreeBandBesideTabs(ToRect(extent), ToRect(*last));
+  SetRegionCut(RECT{band.left, band.top, band.right, band.bottom}, extent);
 }
 
 // ---------------------------------------------------------------------------

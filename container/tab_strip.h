@@ -212,8 +212,8 @@ class TabStrip {
   bool DrawIconImage(HDC dc, Tab& tab, Point at);
   void UpdateAddButtonImage();
   void ApplyItemSize(int width);
-  // The strip's window region: its client area less `cut` (none when empty).
-  void SetRegionCut(const RECT& cut);
+  // The strip's window region: `extent` less `cut` (none when `cut` is empty).
+  void SetRegionCut(const RECT& cut, const RECT& extent);
   void CollectTabRects() const;
 
   HWND container_ = nullptr;
@@ -245,7 +245,7 @@ class TabStrip {
   // What Arrange last gave the system, so that it repeats nothing.
   SIZE item_size_{-1, -1};
   RECT region_cut_{};
-  RECT region_client_{};
+  RECT region_extent_{};
   bool region_set_ = false;
   // Painting is put off while the system changes the tab layout (it would
   // repaint at once); `paint_put_off_` says a paint was asked for meanwhile.
