@@ -120,6 +120,9 @@ prepare_prefix() {
   "$WINE" winecfg -v win10 </dev/null >/dev/null 2>&1
   "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f </dev/null >/dev/null 2>&1
   "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1280x1024 /f </dev/null >/dev/null 2>&1
+  # Light apps, as a new Windows user profile has it (a missing value would
+  # mean dark).
+  "$WINE" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize' /v AppsUseLightTheme /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
   "$WINESERVER" -w
   touch "$WINEPREFIX/.vellmark-ready"
 }
