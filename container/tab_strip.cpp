@@ -562,10 +562,15 @@ void TabStrip::Arrange() {
   RECT add_now{};
   GetWindowRect(add_button_, &add_now);
   add_now = MapRect(HWND_DESKTOP, container_, add_now);
-  if (!IsWindowVisible(add_button_) || add_now.left != add.left || add_now.top != add.top ||
+  const bool shown = IsWindowVisible(add_button_) != FALSE;
+  if (!shown || add_now.left != add.left || add_now.top != add.top ||
       add_now.right - add_now.left != add.width() || add_now.bottom - add_now.top != add.height()) {
+    // It moves with the last tab at every dock. Raised above the strip once,
+    // when shown; the uncovered container area is erased when the container
+    // paints (an immediate erase reaches the docked windows too, and waits
+    // for their threads).
     SetWindowPos(add_button_, HWND_TOP, add.left, add.top, add.width(), add.height(),
-                 SWP_SHOWWINDOW | SWP_NOACTIVATE);
+                 SWP_NOACTIVATE | SWP_DEFERERASE | (shown ? SWP_NOZORDER : SWP_SHOWWINDOW));
   }
 
   // Leave the band beside the tabs to the container (its caption area) and

@@ -79,9 +79,12 @@ TEST(DockingBenchmark, DockLatencyAndRelayout) {
     docks.push_back(Ms(t0, Now()));
     container = ContainerProgram::ContainerOf(w);
   }
-  std::printf("dock latency over %zu windows: median %.1f ms, first %.1f ms, max %.1f ms\n",
-              docks.size(), Median(docks), docks.front(),
-              *std::max_element(docks.begin(), docks.end()));
+  // The cost grows with the tabs already there (the strip repaints them all).
+  std::printf(
+      "dock latency over %zu windows: median %.1f ms (first 20: %.1f ms), first %.1f ms, max %.1f "
+      "ms\n",
+      docks.size(), Median(docks), Median({docks.begin(), docks.begin() + 20}), docks.front(),
+      *std::max_element(docks.begin(), docks.end()));
 
   HWND strip = FindWindowExW(container, nullptr, L"TUnicodePageControl", nullptr);
   ASSERT_NE(strip, nullptr);
