@@ -25,12 +25,19 @@ constexpr UINT kParkedSheetsDelayMs = 100;
 constexpr UINT kParkedSheetsNextBatchMs = 10;
 constexpr int kParkedSheetsPerBatch = 8;
 constexpr UINT_PTR kActivateAfterAeroSnapTimer = 3;
+// A burst of colour-set changes reaches the docked windows once, a second
+// after the last one: Explorer re-colours itself on each it gets.
+constexpr UINT_PTR kColorSetTimer = 5;
+constexpr UINT kColorSetDelayMs = 1000;
 constexpr UINT_PTR kLastOwnTimer = 0xFF;
 // A tab command deferred to the container's own queue.
 constexpr UINT kExecuteTabCommandMessage = WM_APP + 0x7F0;
 // A docked window that had not answered took in the container's WM_NULL
 // (wParam: the window).
 constexpr UINT kWindowAnsweredMessage = WM_APP + 0x7F1;
+// Turns the strip's redraw on again should a size change end without
+// WM_WINDOWPOSCHANGED.
+constexpr UINT kStripRedrawMessage = WM_APP + 0x7F2;
 
 // Counts the container's operations in progress on this thread.
 struct BusyScope {
@@ -205,6 +212,7 @@ bool ContainerWindow::Create(int left, int top, int width, int height) {
   GetClientRect(hwnd(), &client);
   MoveWindow(strip_->hwnd(), 0, 0, client.right, client.bottom, FALSE);
   ShowWindow(strip_->hwnd(), SW_SHOWNA);
+  RefreshLook();
   caption_height_ =
       MulDiv(GetSystemMetrics(SM_CYCAPTION), TabStrip::MonitorDpi(hwnd()), TabStrip::SystemDpi());
   return true;
@@ -369,12 +377,19 @@ void ContainerWindow::UndockAllWindows() {
 void ContainerWindow::MoveWindowToOtherContainer(HWND window, ContainerWindow& target) {
   const int index = Find(window);
   if (index < 0 || &target == this) return;
-  const DockLocks locks = Record(index)->locks;
+  DockLocks locks = Record(index)->locks;
+  // A pending undock runs on our timer, which goes with our tab: the window
+  // starts over in the target, where the move's own undock below schedules
+  // the release again if nothing else holds it.
+  locks.Remove(DockLock::UndockingTimer);
   // The target's dock re-parents the window into its own sheet first, so
   // removing our tab afterwards destroys an empty sheet.
   target.DockWindow(window, DockLock::DragAndDrop);
   const int there = target.Find(window);
-  if (there >= 0) target.Record(there)->locks = locks;
+  // A target that cannot take it (closing, or its window gone) leaves the
+  // window docked here rather than hidden and frameless on the desktop.
+  if (there < 0) return;
+  target.Record(there)->locks = locks;
   const int here = Find(window);
   if (here >= 0) {
     KillTimer(hwnd(), UndockTimerId(window));
@@ -949,6 +964,20 @@ void ContainerWindow::OnResized() { RequestRelayout(); }
 
 // ---------------------------------------------------------------------------
 
+void ContainerWindow::RefreshLook() {
+  if (strip_ == nullptr || hwnd() == nullptr) return;
+  theme_.Refresh(hwnd(), active_look_);
+  strip_->SetDarkTheme(theme_.dark());
+}
+
+std::vector<HWND> ContainerWindow::DockedWindows() const {
+  std::vector<HWND> windows;
+  for (int i = 0; i < static_cast<int>(WindowCount()); ++i) {
+    if (HWND window = WindowAt(i)) windows.push_back(window);
+  }
+  return windows;
+}
+
 void ContainerWindow::OnForwardKey(HWND window, LPARAM lparam) {
   if (ForegroundAllowed(window)) {
     activated_by_mouse_ = true;
@@ -999,6 +1028,29 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
         return 0;
       }
       break;
+    case WM_WINDOWPOSCHANGING: {
+      // The system erases the container's children at once when the
+      // container changes size (before WM_WINDOWPOSCHANGED), the active
+      // docked window among them, which waits for its thread. The strip
+      // (and with it the docked window) is passed by meanwhile and paints
+      // from the queues after.
+      const auto* pos = reinterpret_cast<const WINDOWPOS*>(lparam);
+      if (strip_ != nullptr && !strip_redraw_off_ &&
+          ((pos->flags & SWP_NOSIZE) == 0 || (pos->flags & SWP_FRAMECHANGED) != 0)) {
+        strip_redraw_off_ = true;
+        strip_->SetRedraw(false);
+        PostMessageW(hwnd(), kStripRedrawMessage, 0, 0);
+      }
+      break;
+    }
+    case WM_WINDOWPOSCHANGED:
+    case kStripRedrawMessage:
+      if (strip_ != nullptr && strip_redraw_off_) {
+        strip_redraw_off_ = false;
+        strip_->SetRedraw(true);
+      }
+      if (message == kStripRedrawMessage) return 0;
+      break;
     case WM_SIZE:
       if (strip_ != nullptr) {
         // The strip holds the active sheet: erasing is deferred as for
@@ -1009,6 +1061,15 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
       RequestRelayout();
       break;
     case WM_TIMER:
+      if (wparam == kColorSetTimer) {
+        KillTimer(hwnd(), kColorSetTimer);
+        ForwardSettingChange(DockedWindows(), 0, reinterpret_cast<LPARAM>(kColorSetChange));
+        // Erased from the queues, not at once: erasing now would wait for
+        // the thread of the docked window inside.
+        RedrawWindow(hwnd(), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+        return 0;
+      }
       if (wparam == kFirstNCRedrawTimer) {
         KillTimer(hwnd(), kFirstNCRedrawTimer);
         ShowWindow(hwnd(), SW_SHOW);
@@ -1073,11 +1134,25 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
     case 0x0313:  // the taskbar asks for the system menu
       main_.ActivateWindowByTimer(nullptr);
       break;
+    case WM_SETTINGCHANGE: {
+      const LRESULT result = DefaultHandling(message, wparam, lparam);
+      if (strip_ != nullptr) strip_->UpdateMetrics();
+      RefreshLook();
+      RequestRelayout();
+      // Docked windows are children now and miss the system's notices.
+      if (IsColorSetChange(reinterpret_cast<const wchar_t*>(lparam))) {
+        SetTimer(hwnd(), kColorSetTimer, kColorSetDelayMs, nullptr);
+      } else {
+        ForwardSettingChange(DockedWindows(), wparam, lparam);
+      }
+      return result;
+    }
     case WM_CLOSE:
       CloseContainer();
       return 0;
     case WM_DESTROY:
       closing_ = true;
+      theme_.Forget();
       // Windows still inside (a destroy from outside the close path) are
       // taken out before our child windows go.
       while (strip_ != nullptr && strip_->Count() > 0) {

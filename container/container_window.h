@@ -26,6 +26,7 @@
 
 #include "common/names.h"
 #include "container/base_window.h"
+#include "container/container_theme.h"
 #include "container/dock_locks.h"
 #include "container/tab_strip.h"
 
@@ -148,10 +149,13 @@ class ContainerWindow final : public BaseWindow<ContainerWindow>, private TabStr
   void NewTab(bool new_container);
   void CloseContainer();
   void OnForwardKey(HWND window, LPARAM lparam);
+  void RefreshLook();  // light or dark, as the user chose for apps
+  std::vector<HWND> DockedWindows() const;
   RECT ParkedOffset(RECT area) const;
 
   MainWindow& main_;
   std::unique_ptr<TabStrip> strip_;
+  ContainerTheme theme_;
   std::vector<std::unique_ptr<WndInfo>> records_;
   RECT undock_rc_{};
   int caption_height_ = 0;
@@ -159,6 +163,7 @@ class ContainerWindow final : public BaseWindow<ContainerWindow>, private TabStr
   HICON big_icon_source_ = nullptr;  // the handle big_icon_ was copied from
   std::wstring caption_;             // the caption last given to the container
   bool relayout_posted_ = false;     // a WM_TC_RELAYOUT is on its way
+  bool strip_redraw_off_ = false;    // during a size change of the container
   bool active_look_ = false;
   bool mouse_is_down_ = false;
   POINT mouse_down_pt_{};

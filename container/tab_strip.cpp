@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "common/unique_handle.h"
@@ -488,13 +489,38 @@ void TabStrip::ApplyItemSize(int width) {
   const SIZE size{width, metrics_.caption_height};
   if (size.cx == item_size_.cx && size.cy == item_size_.cy) return;
   item_size_ = size;
-  // The system repaints the whole strip inside TCM_SETITEMSIZE; the strip
-  // paints from its queue instead, once for all the changes around it.
-  putting_off_paint_ = true;
-  SendMessageW(hwnd_, TCM_SETITEMSIZE, 0,
-               MAKELPARAM(static_cast<WORD>(width), static_cast<WORD>(metrics_.caption_height)));
-  putting_off_paint_ = false;
-  if (std::exchange(paint_put_off_, false)) InvalidateRect(hwnd_, nullptr, FALSE);
+  // The system repaints the strip inside TCM_SETITEMSIZE (RDW_UPDATENOW).
+  WithoutRedraw([&] {
+    putting_off_paint_ = true;
+    SendMessageW(hwnd_, TCM_SETITEMSIZE, 0,
+                 MAKELPARAM(static_cast<WORD>(width), static_cast<WORD>(metrics_.caption_height)));
+    putting_off_paint_ = false;
+    paint_put_off_ = false;
+  });
+}
+
+void TabStrip::WithoutRedraw(const std::function<void()>& change) {
+  // Changes of the strip's layout or region make the system erase or paint
+  // the strip's children before it returns, and one child is the active
+  // docked window, of another thread: that waits for the thread, for ever
+  // for a hung Explorer window. Meanwhile the strip's redraw is off (the
+  // system's WM_SETREDRAW: the tab control's own only stops its painting),
+  // so the system passes the strip and its children by; after, they are
+  // invalidated and paint from their queues.
+  SetRedraw(false);
+  change();
+  SetRedraw(true);
+}
+
+void TabStrip::SetRedraw(bool on) {
+  if (hwnd_ == nullptr) return;
+  if (!on) {
+    if (redraw_off_++ == 0) DefWindowProcW(hwnd_, WM_SETREDRAW, FALSE, 0);
+    return;
+  }
+  if (redraw_off_ == 0 || --redraw_off_ > 0) return;
+  DefWindowProcW(hwnd_, WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void TabStrip::SetRegionCut(const RECT& cut, const RECT& extent) {
@@ -511,11 +537,13 @@ void TabStrip::SetRegionCut(const RECT& cut, const RECT& extent) {
     if (hole != nullptr) DeleteObject(hole);
     if (region == nullptr) return;
   }
-  // Not redrawn by SetWindowRgn: that erases the strip's children at once,
-  // the active docked window among them, which waits for its thread. The
+  // Not redrawn by SetWindowRgn, and its frame change (which erases the
+  // container and the strip's children at once) made without redraw: the
   // strip and the container where the band changed are invalidated instead
   // and paint from their queues.
-  if (!SetWindowRgn(hwnd_, region, FALSE)) {
+  bool set = false;
+  WithoutRedraw([&] { set = SetWindowRgn(hwnd_, region, FALSE) != FALSE; });
+  if (!set) {
     if (region != nullptr) DeleteObject(region);
     return;
   }
@@ -524,7 +552,6 @@ void TabStrip::SetRegionCut(const RECT& cut, const RECT& extent) {
   region_cut_ = cut;
   region_extent_ = extent;
   region_set_ = true;
-  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
   if (!IsRectEmpty(&changed)) {
     const RECT in_container = MapRect(hwnd_, container_, changed);
     RedrawWindow(container_, &in_container, nullptr, RDW_INVALIDATE | RDW_ERASE);

@@ -23,6 +23,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -150,6 +151,14 @@ class TabStrip {
   // changes (the container's relayout).
   void Arrange();
 
+  // Turns the strip's redraw off (the system's WM_SETREDRAW) and on again,
+  // nested; on again, the strip and its children are invalidated and paint
+  // from their queues. While it is off the system passes the strip and its
+  // children by when it erases or paints at once, as it does inside a size
+  // change of the container: one child is the active docked window, of
+  // another thread, and that would wait for the thread.
+  void SetRedraw(bool on);
+
   // --- Looks ------------------------------------------------------------
   // UpdateMetrics: sizes, fonts and close-button images for `dpi` (0: the
   // container's monitor), then tab size and Arrange. The container calls it
@@ -212,6 +221,9 @@ class TabStrip {
   bool DrawIconImage(HDC dc, Tab& tab, Point at);
   void UpdateAddButtonImage();
   void ApplyItemSize(int width);
+  // Runs `change` with the strip's redraw off, then invalidates the strip and
+  // its children.
+  void WithoutRedraw(const std::function<void()>& change);
   // The strip's window region: `extent` less `cut` (none when `cut` is empty).
   void SetRegionCut(const RECT& cut, const RECT& extent);
   void CollectTabRects() const;
@@ -249,6 +261,7 @@ class TabStrip {
   bool region_set_ = false;
   // Painting is put off while the system changes the tab layout (it would
   // repaint at once); `paint_put_off_` says a paint was asked for meanwhile.
+  int redraw_off_ = 0;  // SetRedraw(false) calls not yet undone
   bool putting_off_paint_ = false;
   bool paint_put_off_ = false;
   // What rects_ was collected for: tab count, active tab, first and last

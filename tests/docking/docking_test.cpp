@@ -376,11 +376,32 @@ TEST_F(DockingTest, AHungActiveTabCanBeLeftAndIsParkedOnceItAnswers) {
   HWND container = DockAll();
   ASSERT_NE(container, nullptr);
   ASSERT_TRUE(PumpUntil([&] { return Active(container) == W(2); }));
+  // Narrow enough that the tabs share the width: their width follows the
+  // container's.
+  SetWindowPos(container, nullptr, 0, 0, 420, 400, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const RECT narrow = RectOf(container);
+  ASSERT_TRUE(ContainerProgram::Repaints(container, kBound)) << "laid out and painted";
   // The container's dock is over once it gave the new window the foreground.
   ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == W(2); }, kBound));
   ASSERT_TRUE(explorer_->Hang(W(2), 5000));
   ASSERT_TRUE(PumpUntil([&] { return Hangs(W(2)); })) << "the window's thread hangs";
   const ULONGLONG hang_end = GetTickCount64() + 4000;
+
+  // A size change lays the tabs out anew (their width follows the
+  // container's) and sizes the hung window's sheet.
+  const ULONGLONG resize_start = GetTickCount64();
+  SetWindowPos(container, nullptr, 0, 0, narrow.right - narrow.left + 40,
+               narrow.bottom - narrow.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        RECT now{};
+        GetWindowRect(container, &now);
+        return now.right - now.left == narrow.right - narrow.left + 40;
+      },
+      3000));
+  EXPECT_TRUE(ContainerProgram::Repaints(container, 3000));
+  const ULONGLONG resize_ms = GetTickCount64() - resize_start;
 
   struct Step {
     WORD command;
@@ -404,10 +425,13 @@ TEST_F(DockingTest, AHungActiveTabCanBeLeftAndIsParkedOnceItAnswers) {
     worst = std::max(worst, GetTickCount64() - t0);
     ++switches;
   }
-  std::printf("%d switches away from and back to a hung active tab; slowest %llu ms\n", switches,
-              worst);
+  std::printf(
+      "%d switches away from and back to a hung active tab; slowest %llu ms; resize %llu "
+      "ms\n",
+      switches, worst, resize_ms);
   EXPECT_EQ(switches, 4);
   EXPECT_LT(worst, 2500u) << "the container waited for the hung window";
+  EXPECT_LT(resize_ms, 2500u) << "the container waited for the hung window";
 
   // The hang ends: its sheet is parked, hidden on the desktop, and the active
   // tab's window takes the foreground the hung one kept.
