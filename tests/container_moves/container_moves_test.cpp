@@ -207,15 +207,7 @@ TEST_F(ContainerMovesTest, AWindowWithTwoLocksNeedsBothUndoneInItsNewContainer) 
 // releases it at once, nor follows it as the old container's timer, nor is
 // lost on the way (which would leave the window docked with nothing that
 // could ever give it back).
-//
-// Disabled: fails today. MoveWindowToOtherContainer copies the whole lock set,
-// including the undocking-timer mark of the old container's pending undock,
-// onto the new record; the old container's timer dies with its tab, the drag
-// lock's removal then leaves the mark as a lock of its own, and the window
-// stays docked in the new container for good: no timer runs for it, and a
-// later undock request with the hook library's lock finds the mark and stops.
-// The mark must not travel with the locks.
-TEST_F(ContainerMovesTest, DISABLED_AnUndockPendingDuringTheMoveReleasesFromTheNewContainerLater) {
+TEST_F(ContainerMovesTest, AnUndockPendingDuringTheMoveReleasesFromTheNewContainerLater) {
   ContainerWindow* a = Dock(W(0));
   ASSERT_NE(a, nullptr);
   ASSERT_EQ(Dock(W(1)), a);
@@ -279,14 +271,9 @@ TEST_F(ContainerMovesTest, MovingTheLastWindowClosesItsContainerAndAMoveToItself
 
 // A target that cannot take the window (here: its window is already gone,
 // as a container under a drag may close meanwhile) leaves the window where
-// it was, docked and on screen.
-//
-// Disabled: fails today. MoveWindowToOtherContainer removes the source tab
-// whether or not the target's DockWindow took the window; the removal finds
-// the window still in the source's sheet and puts it on the desktop hidden,
-// without its frame and still tagged with the source container: the folder
-// window is lost to the user.
-TEST_F(ContainerMovesTest, DISABLED_AMoveTheTargetCannotTakeLeavesTheWindowWhereItWas) {
+// it was, docked and on screen, instead of hidden and frameless on the
+// desktop, lost to the user.
+TEST_F(ContainerMovesTest, AMoveTheTargetCannotTakeLeavesTheWindowWhereItWas) {
   ContainerWindow* a = Dock(W(0));
   ASSERT_NE(a, nullptr);
   ASSERT_EQ(Dock(W(1)), a);

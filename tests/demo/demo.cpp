@@ -2,9 +2,13 @@
 // another process (the explorer.exe fixture, standing in for Explorer) are
 // handed to the program as the hook library hands them over, become tabs of
 // one container, follow tab commands and a rename, are photographed, and are
+// re-coloured when the user switches to dark apps, and are
 // given back with the undock-all request, which also ends the program.
 //
 //   vm_demo.exe [--screenshot <file.bmp>]
+//
+// With a screenshot path the demo also leaves <file>-dark.bmp: the same
+// container after the user switched Windows to dark apps.
 //
 // Every step waits on a real condition (a window docked, a caption changed, a
 // paint done) with a bounded time, and prints what it saw. Exit code 0 when
@@ -79,6 +83,45 @@ void Require(bool condition, const std::string& what) {
   if (!condition) throw Failure(what);
 }
 
+// The user's choice between light and dark apps; the demo switches it and
+// puts it back as it found it.
+class LightAppsChoice {
+ public:
+  LightAppsChoice() {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps, RRF_RT_REG_DWORD, nullptr, &value,
+                     &size) == ERROR_SUCCESS) {
+      saved_ = value;
+      had_value_ = true;
+    }
+  }
+  ~LightAppsChoice() {
+    if (!changed_) return;
+    if (had_value_) {
+      RegSetKeyValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps, REG_DWORD, &saved_,
+                      sizeof(saved_));
+    } else {
+      RegDeleteKeyValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps);
+    }
+  }
+  void Set(bool light) {
+    const DWORD value = light ? 1 : 0;
+    changed_ = true;
+    Require(RegSetKeyValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps, REG_DWORD, &value,
+                            sizeof(value)) == ERROR_SUCCESS,
+            "the app theme choice could not be written");
+  }
+
+ private:
+  static constexpr wchar_t kPersonalize[] =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+  static constexpr wchar_t kLightApps[] = L"AppsUseLightTheme";
+  DWORD saved_ = 1;
+  bool had_value_ = false;
+  bool changed_ = false;
+};
+
 class Demo {
  public:
   explicit Demo(std::wstring screenshot) : screenshot_(std::move(screenshot)) {}
@@ -102,12 +145,15 @@ class Demo {
   }
 
   void Run() {
+    // Light apps to begin with, as a new Windows user has them.
+    light_apps_.Set(true);
     StartProgram();
     StartFolderWindows();
     DockAll();
     SwitchTabs();
     Rename();
     TakeScreenshot();
+    DarkApps();
     GiveBack();
     EndFixture();
   }
@@ -295,16 +341,62 @@ class Demo {
     std::printf("    screen %dx%d; tab row %ld,%ld-%ld,%ld shows %d%s colours\n", image.width(),
                 image.height(), row.left, row.top, row.right, row.bottom, colours,
                 colours >= 256 ? "+" : "");
+    Write(image, screenshot_);
+  }
+
+  void Write(const vm::test::ScreenImage& image, const std::wstring& path) const {
+    if (path.empty()) return;
+    Require(image.WriteBmp(path), "the screenshot could not be written to " + Narrow(path) +
+                                      " (error " + std::to_string(GetLastError()) + ")");
+    std::printf("    written to %s\n", Narrow(path).c_str());
+  }
+
+  // The strip's fills of the tabs that are not active, in dark mode.
+  int DarkFills(const vm::test::ScreenImage& image) const {
+    HWND strip = FindWindowExW(container_, nullptr, kStripClass, nullptr);
+    RECT row = RectOf(strip);
+    row.bottom = RectOf(ContainerProgram::SheetOf(Active())).top;
+    return image.CountPixels(row, RGB(13, 13, 13));
+  }
+
+  // Tells every top-level window that the colour set changed, as Windows
+  // does when the user switches between light and dark apps, and waits until
+  // the strip on screen shows the look asked for.
+  void SwitchApps(bool light) {
+    light_apps_.Set(light);
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                        reinterpret_cast<LPARAM>(L"ImmersiveColorSet"), SMTO_ABORTIFHUNG, 2000,
+                        &answer);
+    vm::test::ScreenImage image;
+    Require(PumpUntil(
+                [&] {
+                  image = vm::test::ScreenImage::Capture();
+                  return image.ok() && (DarkFills(image) > 20) != light;
+                },
+                kBound),
+            light ? "the strip did not turn light again" : "the strip did not turn dark");
+    shot_ = std::move(image);
+  }
+
+  void DarkApps() {
+    std::printf(
+        "7. The user switches Windows to dark apps (AppsUseLightTheme 0, ImmersiveColorSet)\n");
+    SwitchApps(false);
+    std::printf("    the strip turned dark: %d pixels of the dark tab fill in the tab row\n",
+                DarkFills(shot_));
     if (!screenshot_.empty()) {
-      Require(image.WriteBmp(screenshot_), "the screenshot could not be written to " +
-                                               Narrow(screenshot_) + " (error " +
-                                               std::to_string(GetLastError()) + ")");
-      std::printf("    written to %s\n", Narrow(screenshot_).c_str());
+      std::wstring dark = screenshot_;
+      const size_t dot = dark.rfind(L'.');
+      dark.insert(dot == std::wstring::npos ? dark.size() : dot, L"-dark");
+      Write(shot_, dark);
     }
+    SwitchApps(true);
+    std::printf("    and light again when the user switches back\n");
   }
 
   void GiveBack() {
-    std::printf("7. Undock all (WM_TC_UNDOCKALL): the windows come back, the program ends\n");
+    std::printf("8. Undock all (WM_TC_UNDOCKALL): the windows come back, the program ends\n");
     PostMessageW(program_.main(), WM_TC_UNDOCKALL, 0, 0);
     const DWORD code = program_.process().WaitExit(kBound);
     Require(code != STILL_ACTIVE, "the program did not end after undock-all");
@@ -331,7 +423,7 @@ class Demo {
   }
 
   void EndFixture() {
-    std::printf("8. The fixture closes its windows and ends\n");
+    std::printf("9. The fixture closes its windows and ends\n");
     notices_.reset();
     // The fixture may end before its answer arrives: its end is what counts.
     explorer_->Command(L"quit");
@@ -345,6 +437,9 @@ class Demo {
   }
 
   std::wstring screenshot_;
+  vm::test::ScreenImage shot_;
+  // Put back as it was when the demo ends.
+  LightAppsChoice light_apps_;
   ContainerProgram program_;
   std::unique_ptr<ExplorerFixture> explorer_;
   std::unique_ptr<HookLibraryNotices> notices_;
