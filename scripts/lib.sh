@@ -109,11 +109,24 @@ wine_env() {
   export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 }
 
+# This Wine does not look for its own fonts where Debian puts them; without
+# Marlett the caption buttons show letters. The prefix's font folder is
+# always searched.
+install_wine_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [ -f "$fonts/marlett.ttf" ] && return 0
+  mkdir -p "$fonts"
+  cp /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
+}
+
 # Made once; reused while its marker stands. The virtual desktop matters:
 # without it hiding or re-parenting a top-level window stalls for 2 s.
 prepare_prefix() {
   wine_env
-  if [ -f "$WINEPREFIX/.vellmark-ready" ]; then return 0; fi
+  if [ -f "$WINEPREFIX/.vellmark-ready" ]; then
+    install_wine_fonts
+    return 0
+  fi
   log "creating the Wine prefix (once)"
   rm -rf "$WINEPREFIX"
   "$WINE" wineboot -i </dev/null >/dev/null 2>&1
@@ -124,6 +137,7 @@ prepare_prefix() {
   # mean dark).
   "$WINE" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize' /v AppsUseLightTheme /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
   "$WINESERVER" -w
+  install_wine_fonts
   touch "$WINEPREFIX/.vellmark-ready"
 }
 
