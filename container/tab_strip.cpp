@@ -260,6 +260,11 @@ TabStrip::~TabStrip() {
     DeleteDC(buffer_dc_);
   }
   if (buffer_bitmap_ != nullptr) DeleteObject(buffer_bitmap_);
+  if (layer_dc_ != nullptr) {
+    if (layer_bitmap_ != nullptr) SelectObject(layer_dc_, layer_old_);
+    DeleteDC(layer_dc_);
+  }
+  if (layer_bitmap_ != nullptr) DeleteObject(layer_bitmap_);
   if (buffered_paint_) BufferedPaintUnInit();
 }
 
@@ -620,6 +625,7 @@ void TabStrip::Arrange() {
 
 void TabStrip::UpdateMetrics(int dpi) {
   if (hwnd_ == nullptr) return;
+  ++layer_generation_;
   const int target = dpi > 0 ? dpi : MonitorDpi(container_);
   RawMetrics raw;
   raw.minimized_width = GetSystemMetrics(SM_CXMINIMIZED);
@@ -827,12 +833,20 @@ void TabStrip::PaintBuffered() {
       buffer_size_ = size;
     }
     HDC mem = buffer_dc_;
+    const bool layered = UpdateSystemLayer(dc, client);
     const int saved = SaveDC(mem);
+    if (layered) {
+      // Both unmirrored: the layer holds the pixels in screen order.
+      SetLayout(mem, 0);
+      BitBlt(mem, 0, 0, size.cx, size.cy, layer_dc_, 0, 0, SRCCOPY);
+    }
     SetLayout(mem, options_.right_to_left ? LAYOUT_RTL : 0);
     // Only what needs repainting (a hover change is one close button).
     IntersectClipRect(mem, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
-    FillBackground(mem, client);
-    CallSystem(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(mem), PRF_CLIENT);
+    if (!layered) {
+      FillBackground(mem, client);
+      CallSystem(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(mem), PRF_CLIENT);
+    }
     PaintTabs(mem);
     events_->OnAfterPaint(mem);
     RestoreDC(mem, saved);
@@ -844,6 +858,67 @@ void TabStrip::PaintBuffered() {
     SetLayout(dc, layout == GDI_ERROR ? 0 : layout);
   }
   EndPaint(hwnd_, &ps);
+}
+
+TabStrip::LayerKey TabStrip::CurrentLayerKey(const RECT& client) const {
+  LayerKey key;
+  key.size = {client.right, client.bottom};
+  CollectTabRects();
+  key.rects = rects_key_.count;
+  key.first = rects_key_.first;
+  key.last = rects_key_.last;
+  key.active = rects_key_.active;
+  key.focused = GetFocus() == hwnd_;
+  key.focus_item = static_cast<int>(SendMessageW(hwnd_, TCM_GETCURFOCUS, 0, 0));
+  // A themed tab control shows the tab under the pointer hot.
+  if (GetWindowTheme(hwnd_) != nullptr) {
+    POINT pt{};
+    GetCursorPos(&pt);
+    ScreenToClient(hwnd_, &pt);
+    if (PtInRect(&client, pt)) {
+      TCHITTESTINFO hit{};
+      hit.pt = pt;
+      key.hot =
+          static_cast<int>(SendMessageW(hwnd_, TCM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    }
+  }
+  key.enabled = IsWindowEnabled(hwnd_) != FALSE;
+  key.dark = dark_;
+  key.glass = glass_;
+  key.generation = layer_generation_;
+  return key;
+}
+
+bool TabStrip::UpdateSystemLayer(HDC dc, const RECT& client) {
+  // The system's tabs cost the same to paint whatever the clip, tens of
+  // milliseconds with a hundred tabs under Wine: they are painted into the
+  // layer only when something they show changed, and every paint copies
+  // them from there.
+  const LayerKey key = CurrentLayerKey(client);
+  if (layer_dc_ != nullptr && key == layer_key_) return true;
+  if (layer_dc_ == nullptr) layer_dc_ = CreateCompatibleDC(dc);
+  if (layer_dc_ == nullptr) return false;
+  if (layer_bitmap_ == nullptr || layer_key_.size.cx != key.size.cx ||
+      layer_key_.size.cy != key.size.cy) {
+    if (layer_bitmap_ != nullptr) {
+      SelectObject(layer_dc_, layer_old_);
+      DeleteObject(layer_bitmap_);
+    }
+    layer_bitmap_ = CreateCompatibleBitmap(dc, key.size.cx, key.size.cy);
+    if (layer_bitmap_ == nullptr) {
+      layer_key_ = LayerKey{};
+      return false;
+    }
+    layer_old_ = SelectObject(layer_dc_, layer_bitmap_);
+  }
+  const int saved = SaveDC(layer_dc_);
+  SetLayout(layer_dc_, options_.right_to_left ? LAYOUT_RTL : 0);
+  FillBackground(layer_dc_, client);
+  CallSystem(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(layer_dc_), PRF_CLIENT);
+  RestoreDC(layer_dc_, saved);
+  SetLayout(layer_dc_, 0);
+  layer_key_ = key;
+  return true;
 }
 
 void TabStrip::MakeOpaque(HDC dc, const RECT& area) {
@@ -1027,6 +1102,19 @@ LRESULT CALLBACK TabStrip::StripProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM 
 
 LRESULT TabStrip::OnStripMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   const POINT pt{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+  switch (msg) {
+    case WM_THEMECHANGED:
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+    case WM_SETFONT:
+    case WM_STYLECHANGED:
+    case WM_DPICHANGED_AFTERPARENT:
+      // The system's tabs may look different now.
+      ++layer_generation_;
+      break;
+    default:
+      break;
+  }
   switch (msg) {
     case WM_PAINT:
       if (putting_off_paint_ && wparam == 0) {

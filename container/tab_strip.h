@@ -210,6 +210,25 @@ class TabStrip {
   void FillBackground(HDC dc, const RECT& client);
   void PaintTabs(HDC dc);
   void MakeOpaque(HDC dc, const RECT& area);
+  // What the system's painting of the tabs depends on.
+  struct LayerKey {
+    SIZE size{0, 0};
+    int rects = -1, active = -1, focus_item = -1, hot = -1;
+    RECT first{}, last{};
+    bool focused = false, enabled = true, dark = false, glass = false;
+    unsigned generation = 0;
+    bool operator==(const LayerKey& o) const {
+      return size.cx == o.size.cx && size.cy == o.size.cy && rects == o.rects &&
+             active == o.active && focus_item == o.focus_item && hot == o.hot &&
+             EqualRect(&first, &o.first) && EqualRect(&last, &o.last) && focused == o.focused &&
+             enabled == o.enabled && dark == o.dark && glass == o.glass &&
+             generation == o.generation;
+    }
+  };
+  LayerKey CurrentLayerKey(const RECT& client) const;
+  // Brings the system layer (background and the system's tabs) up to date;
+  // false when there is none (the caller paints them itself).
+  bool UpdateSystemLayer(HDC dc, const RECT& client);
 
   void OnMouseMove(POINT pt, WPARAM keys);
   void OnMouseLeave();
@@ -276,6 +295,13 @@ class TabStrip {
   HBITMAP buffer_bitmap_ = nullptr;
   HGDIOBJ buffer_old_ = nullptr;
   SIZE buffer_size_{0, 0};
+  // The system layer: what FillBackground and the system's own painting
+  // drew, for the key it was drawn for.
+  HDC layer_dc_ = nullptr;
+  HBITMAP layer_bitmap_ = nullptr;
+  HGDIOBJ layer_old_ = nullptr;
+  LayerKey layer_key_;
+  unsigned layer_generation_ = 0;
 };
 
 }  // namespace vm::container
