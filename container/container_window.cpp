@@ -302,7 +302,14 @@ void ContainerWindow::DockWindow(HWND window, DockLock lock) {
     // the tabs places the sheet and shows it, so it need not be parked on
     // the desktop first and fetched back: that round trip cost two
     // re-parentings of a window tree of another process per dock.
+    // WS_CHILD only for the move: SetParent activates a window without it,
+    // which takes the keyboard focus from the docked window that has it and
+    // waits for that window's thread, hung or not. It goes again at once:
+    // a docked window is activated like a top-level one.
+    const LONG_PTR plain = GetWindowLongPtrW(window, GWL_STYLE);
+    SetWindowLongPtrW(window, GWL_STYLE, plain | WS_CHILD);
     SetParent(window, r.sheet->hwnd());
+    SetWindowLongPtrW(window, GWL_STYLE, plain & ~WS_CHILD);
     SetPropW(window, names::kPropContainerWnd, hwnd());
     SetPropW(window, names::kPropMainWnd, main_.hwnd());
     SendIpc(window, IpcCommand::UnblockVisibility, 0);

@@ -445,6 +445,38 @@ TEST_F(DockingTest, AHungActiveTabCanBeLeftAndIsParkedOnceItAnswers) {
   EXPECT_TRUE(PumpUntil([&] { return GetForegroundWindow() == W(1); }));
 }
 
+// A window docked while the active tab's window hangs (with the keyboard
+// focus) comes in as the new active tab without waiting for the hung one.
+TEST_F(DockingTest, AWindowDockedWhileTheActiveTabHangsComesInAtOnce) {
+  StartWith({L"A", L"Hangs"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == W(1); }, kBound));
+  HWND extra = explorer_->Open(L"New");
+  ASSERT_NE(extra, nullptr);
+  ASSERT_TRUE(explorer_->Hang(W(1), 5000));
+  ASSERT_TRUE(PumpUntil([&] { return Hangs(W(1)); })) << "the window's thread hangs";
+
+  const ULONGLONG t0 = GetTickCount64();
+  program_.PostDock(extra);
+  EXPECT_TRUE(PumpUntil([&] { return ContainerProgram::IsDocked(extra); }, 3000));
+  EXPECT_TRUE(
+      PumpUntil([&] { return Active(container) == extra && OnTop(container, extra); }, 3000));
+  EXPECT_TRUE(ContainerProgram::Repaints(container, 3000));
+  const ULONGLONG dock_ms = GetTickCount64() - t0;
+  std::printf("docked while the active tab hung in %llu ms\n", dock_ms);
+  EXPECT_LT(dock_ms, 2500u) << "the container waited for the hung window";
+  EXPECT_EQ(StyleOf(extra) & (kFrameStyles | WS_CHILD), 0);
+
+  // Once it answers, the hung window's sheet is parked.
+  ASSERT_TRUE(PumpUntil([&] { return !Hangs(W(1)); }, kBound));
+  HWND hung_sheet = ContainerProgram::SheetOf(W(1));
+  EXPECT_TRUE(PumpUntil([&] {
+    return GetAncestor(hung_sheet, GA_PARENT) == GetDesktopWindow() && !IsWindowVisible(hung_sheet);
+  }));
+  EXPECT_TRUE(OnTop(container, extra));
+}
+
 TEST_F(DockingTest, NewContainerCommandSendsTheNextWindowToANewContainerWithItsRectangle) {
   StartWith({L"A"});
   HWND first = DockAll();
