@@ -82,6 +82,19 @@ void SetSheetStyle(HWND sheet, bool child) {
   if (wanted != style) SetWindowLongPtrW(sheet, GWL_STYLE, wanted);
 }
 
+// SetParent for a window of another process (docking it into a sheet, giving
+// it back to the desktop). It carries WS_CHILD for the move only: SetParent
+// activates a window without it, which takes the keyboard focus from the
+// docked window that has it and waits for that window's thread, hung or
+// not. WS_CHILD goes again at once: a docked window is activated like a
+// top-level one, and a released one is top-level.
+void MoveForeignWindow(HWND window, HWND parent) {
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  SetWindowLongPtrW(window, GWL_STYLE, style | WS_CHILD);
+  SetParent(window, parent);
+  SetWindowLongPtrW(window, GWL_STYLE, style & ~WS_CHILD);
+}
+
 // The window lies at `rect`, in the client coordinates of `parent` (the
 // screen for null).
 bool LiesAt(HWND window, HWND parent, const RECT& rect) {
@@ -302,14 +315,7 @@ void ContainerWindow::DockWindow(HWND window, DockLock lock) {
     // the tabs places the sheet and shows it, so it need not be parked on
     // the desktop first and fetched back: that round trip cost two
     // re-parentings of a window tree of another process per dock.
-    // WS_CHILD only for the move: SetParent activates a window without it,
-    // which takes the keyboard focus from the docked window that has it and
-    // waits for that window's thread, hung or not. It goes again at once:
-    // a docked window is activated like a top-level one.
-    const LONG_PTR plain = GetWindowLongPtrW(window, GWL_STYLE);
-    SetWindowLongPtrW(window, GWL_STYLE, plain | WS_CHILD);
-    SetParent(window, r.sheet->hwnd());
-    SetWindowLongPtrW(window, GWL_STYLE, plain & ~WS_CHILD);
+    MoveForeignWindow(window, r.sheet->hwnd());
     SetPropW(window, names::kPropContainerWnd, hwnd());
     SetPropW(window, names::kPropMainWnd, main_.hwnd());
     SendIpc(window, IpcCommand::UnblockVisibility, 0);
@@ -412,7 +418,7 @@ void ContainerWindow::GiveBack(WndInfo& record) {
   SetWindowLongPtrW(window, GWL_EXSTYLE, ex_style & ~WS_EX_TOOLWINDOW);
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
   SetWindowLongPtrW(window, GWL_STYLE, style | kFrameStyles);
-  SetParent(window, nullptr);
+  MoveForeignWindow(window, nullptr);
   RemovePropW(window, names::kPropContainerWnd);
   RemovePropW(window, names::kPropMainWnd);
 }
@@ -473,7 +479,7 @@ void ContainerWindow::RemoveTab(int index) {
   if (owned && owned->sheet && IsWindow(window) &&
       GetAncestor(window, GA_PARENT) == owned->sheet->hwnd()) {
     ShowWindow(window, SW_HIDE);
-    SetParent(window, nullptr);
+    MoveForeignWindow(window, nullptr);
   }
   owned.reset();
   if (strip_->Count() == 0) {

@@ -477,6 +477,32 @@ TEST_F(DockingTest, AWindowDockedWhileTheActiveTabHangsComesInAtOnce) {
   EXPECT_TRUE(OnTop(container, extra));
 }
 
+// Giving a window back while the active tab's window hangs does not wait
+// for the hung one either.
+TEST_F(DockingTest, AWindowUndockedWhileTheActiveTabHangsGoesAtOnce) {
+  StartWith({L"Goes", L"Hangs"});
+  HWND container = DockAll();
+  ASSERT_NE(container, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == W(1); }, kBound));
+  ASSERT_TRUE(explorer_->Hang(W(1), 5000));
+  ASSERT_TRUE(PumpUntil([&] { return Hangs(W(1)); })) << "the window's thread hangs";
+
+  const ULONGLONG t0 = GetTickCount64();
+  program_.PostUndock(W(0));
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        return GetPropW(W(0), kPropContainerWnd) == nullptr &&
+               GetAncestor(W(0), GA_PARENT) == GetDesktopWindow() && IsWindowVisible(W(0));
+      },
+      3000));
+  EXPECT_TRUE(ContainerProgram::Repaints(container, 3000));
+  const ULONGLONG undock_ms = GetTickCount64() - t0;
+  std::printf("undocked while the active tab hung in %llu ms\n", undock_ms);
+  EXPECT_LT(undock_ms, 2500u) << "the container waited for the hung window";
+  EXPECT_EQ(StyleOf(W(0)) & (kFrameStyles | WS_CHILD), kFrameStyles);
+  EXPECT_EQ(Active(container), W(1));
+}
+
 TEST_F(DockingTest, NewContainerCommandSendsTheNextWindowToANewContainerWithItsRectangle) {
   StartWith({L"A"});
   HWND first = DockAll();
