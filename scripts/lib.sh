@@ -150,6 +150,12 @@ boot_prefix() {
   # Starts Wine's desktop process detached too; otherwise the first test
   # program starts it and it holds that test's output pipe to the end.
   "$WINE" rundll32.exe </dev/null >/dev/null 2>&1 || true
+  # That desktop ends a moment after its last window; the keeper's hidden
+  # window holds it (detached) until cleanup ends the server.
+  if [ -f "$BUILD/bin/tests/vm_desktop_keeper.exe" ]; then
+    "$WINE" "$BUILD/bin/tests/vm_desktop_keeper.exe" </dev/null >/dev/null 2>&1 &
+    STARTED_PIDS+=($!)
+  fi
 }
 
 # Stops what this script started, by pid, and the server of our own prefix.

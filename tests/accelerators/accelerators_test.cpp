@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "common/accelerators.h"
+#include "tests/support/input.h"
 #include "tests/support/message_pump.h"
 
 namespace vm {
 namespace {
+
+using test::KeyInput;
 
 struct Entry {
   BYTE virt;
@@ -162,16 +165,6 @@ class KeyWindow {
   HWND hwnd_ = nullptr;
 };
 
-INPUT Key(WORD vk, bool down) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-  in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-  if (vk == VK_NEXT || vk == VK_PRIOR) in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
-  return in;
-}
-
 struct KeyCase {
   std::vector<WORD> modifiers;
   WORD vk;
@@ -192,11 +185,11 @@ class AcceleratorInput : public ::testing::Test {
     // Modifiers down, key tapped, modifiers up: real input that reaches the
     // window as WM_KEYDOWN/WM_KEYUP with the matching key state.
     std::vector<INPUT> in;
-    for (WORD m : c.modifiers) in.push_back(Key(m, true));
-    in.push_back(Key(c.vk, true));
-    in.push_back(Key(c.vk, false));
+    for (WORD m : c.modifiers) in.push_back(KeyInput(m, true));
+    in.push_back(KeyInput(c.vk, true));
+    in.push_back(KeyInput(c.vk, false));
     for (auto it = c.modifiers.rbegin(); it != c.modifiers.rend(); ++it)
-      in.push_back(Key(*it, false));
+      in.push_back(KeyInput(*it, false));
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
     const WORD last_up = c.modifiers.empty() ? c.vk : c.modifiers.front();
     auto translate = [&](MSG& m) { return TranslateAcceleratorW(w.hwnd(), table, &m) != 0; };

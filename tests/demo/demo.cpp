@@ -30,6 +30,7 @@
 #include "tests/support/screen_image.h"
 #include "tests/docking/docking_support.h"
 #include "tests/fixtures/explorer/fixture_client.h"
+#include "tests/support/light_apps.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/paths.h"
 
@@ -83,45 +84,6 @@ void Require(bool condition, const std::string& what) {
   if (!condition) throw Failure(what);
 }
 
-// The user's choice between light and dark apps; the demo switches it and
-// puts it back as it found it.
-class LightAppsChoice {
- public:
-  LightAppsChoice() {
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    if (RegGetValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps, RRF_RT_REG_DWORD, nullptr, &value,
-                     &size) == ERROR_SUCCESS) {
-      saved_ = value;
-      had_value_ = true;
-    }
-  }
-  ~LightAppsChoice() {
-    if (!changed_) return;
-    if (had_value_) {
-      RegSetKeyValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps, REG_DWORD, &saved_,
-                      sizeof(saved_));
-    } else {
-      RegDeleteKeyValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps);
-    }
-  }
-  void Set(bool light) {
-    const DWORD value = light ? 1 : 0;
-    changed_ = true;
-    Require(RegSetKeyValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps, REG_DWORD, &value,
-                            sizeof(value)) == ERROR_SUCCESS,
-            "the app theme choice could not be written");
-  }
-
- private:
-  static constexpr wchar_t kPersonalize[] =
-      L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
-  static constexpr wchar_t kLightApps[] = L"AppsUseLightTheme";
-  DWORD saved_ = 1;
-  bool had_value_ = false;
-  bool changed_ = false;
-};
-
 class Demo {
  public:
   explicit Demo(std::wstring screenshot) : screenshot_(std::move(screenshot)) {}
@@ -146,7 +108,7 @@ class Demo {
 
   void Run() {
     // Light apps to begin with, as a new Windows user has them.
-    light_apps_.Set(true);
+    Require(light_apps_.Set(true), "the app theme choice could not be written");
     StartProgram();
     StartFolderWindows();
     DockAll();
@@ -363,7 +325,7 @@ class Demo {
   // does when the user switches between light and dark apps, and waits until
   // the strip on screen shows the look asked for.
   void SwitchApps(bool light) {
-    light_apps_.Set(light);
+    Require(light_apps_.Set(light), "the app theme choice could not be written");
     DWORD_PTR answer = 0;
     SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
                         reinterpret_cast<LPARAM>(L"ImmersiveColorSet"), SMTO_ABORTIFHUNG, 2000,
@@ -439,7 +401,7 @@ class Demo {
   std::wstring screenshot_;
   vm::test::ScreenImage shot_;
   // Put back as it was when the demo ends.
-  LightAppsChoice light_apps_;
+  vm::test::LightAppsChoice light_apps_;
   ContainerProgram program_;
   std::unique_ptr<ExplorerFixture> explorer_;
   std::unique_ptr<HookLibraryNotices> notices_;

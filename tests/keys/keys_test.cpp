@@ -25,26 +25,20 @@
 #include "common/names.h"
 #include "tests/docking/docking_support.h"
 #include "tests/fixtures/explorer/fixture_client.h"
+#include "tests/support/input.h"
 
 namespace {
 
 using namespace vm::names;
+using vm::test::Click;
 using vm::test::ContainerProgram;
 using vm::test::ExplorerFixture;
 using vm::test::HookLibraryNotices;
+using vm::test::KeyInput;
 using vm::test::PumpFor;
 using vm::test::PumpUntil;
 
 constexpr DWORD kBound = 10000;
-
-INPUT Key(WORD vk, bool down) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-  in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-  return in;
-}
 
 // Every key event of the desktop as the system's low-level hook sees it, with
 // what the test wants to know about the moment it passed.
@@ -134,7 +128,7 @@ class KeysTest : public ::testing::Test {
   void TearDown() override {
     // A replayed key-down whose test stopped before its key-up would stay
     // down for every later test of the desktop.
-    INPUT ups[2] = {Key(VK_SPACE, false), Key(VK_HOME, false)};
+    INPUT ups[2] = {KeyInput(VK_SPACE, false), KeyInput(VK_HOME, false)};
     SendInput(2, ups, sizeof(INPUT));
     notices_.reset();
     if (program_.process().Running()) {
@@ -219,7 +213,7 @@ TEST_F(KeysTest, AForwardedKeyIsReplayedAfterTheDockedWindowLetTheContainerTakeT
     EXPECT_NE(ask->result, 0);
     EXPECT_EQ(down->foreground, container_);
 
-    INPUT up = Key(c.vk, false);
+    INPUT up = KeyInput(c.vk, false);
     SendInput(1, &up, sizeof(up));
     PumpFor(50);
     if (c.message == WM_KEYDOWN) {
@@ -270,7 +264,7 @@ TEST_F(KeysTest, AKeyIsReplayedWhenTheDockedWindowDoesNotAnswerAndTheForegroundS
   EXPECT_NE(down->flags & LLKHF_INJECTED, 0u);
   EXPECT_EQ(down->asks, asks_before) << "the question was not answered in time";
   EXPECT_EQ(down->foreground, holder.hwnd()) << "not allowed: the foreground stays";
-  INPUT up = Key(VK_SPACE, false);
+  INPUT up = KeyInput(VK_SPACE, false);
   SendInput(1, &up, sizeof(up));
   // The hang ends; a late answer changes nothing.
   PumpFor(1600);
@@ -297,26 +291,6 @@ bool FreeTabRowPoint(HWND container, POINT& out) {
     }
   }
   return false;
-}
-
-INPUT MouseAt(POINT screen, DWORD flags) {
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = MulDiv(screen.x, 65536, GetSystemMetrics(SM_CXSCREEN)) + 1;
-  in.mi.dy = MulDiv(screen.y, 65536, GetSystemMetrics(SM_CYSCREEN)) + 1;
-  in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  return in;
-}
-
-void Click(POINT screen) {
-  INPUT move = MouseAt(screen, 0);
-  SendInput(1, &move, sizeof(move));
-  PumpUntil([&] {
-    POINT now{};
-    return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
-  });
-  INPUT in[2] = {MouseAt(screen, MOUSEEVENTF_LEFTDOWN), MouseAt(screen, MOUSEEVENTF_LEFTUP)};
-  SendInput(2, in, sizeof(INPUT));
 }
 
 // The keyboard focus of the container's thread, when the container is the
@@ -371,8 +345,8 @@ TEST_F(KeysTest, RealKeysOnTheContainerSwitchTabsAsItsAcceleratorTableSays) {
     ASSERT_EQ(Active(), before) << "the click selected a tab";
 
     std::vector<INPUT> in;
-    for (WORD k : c.keys) in.push_back(Key(k, true));
-    for (auto it = c.keys.rbegin(); it != c.keys.rend(); ++it) in.push_back(Key(*it, false));
+    for (WORD k : c.keys) in.push_back(KeyInput(k, true));
+    for (auto it = c.keys.rbegin(); it != c.keys.rend(); ++it) in.push_back(KeyInput(*it, false));
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
     EXPECT_TRUE(PumpUntil([&] { return Active() == W(c.expected); }, 3000))
         << "active window " << Active() << " focus was on " << vm::test::ClassOf(focus);
@@ -388,7 +362,7 @@ TEST_F(KeysTest, RealKeysOnTheContainerSwitchTabsAsItsAcceleratorTableSays) {
   Click(free_point);
   ASSERT_TRUE(PumpUntil([&] { return ContainerFocus(container_) != nullptr; }, 3000));
   HWND active = Active();
-  INPUT tab[2] = {Key(VK_TAB, true), Key(VK_TAB, false)};
+  INPUT tab[2] = {KeyInput(VK_TAB, true), KeyInput(VK_TAB, false)};
   SendInput(2, tab, sizeof(INPUT));
   EXPECT_TRUE(PumpUntil(
       [&] {

@@ -16,11 +16,13 @@
 
 #include "container/tab_sheet.h"
 #include "container/tab_strip.h"
+#include "tests/support/input.h"
 #include "tests/support/message_pump.h"
 
 namespace vm::container {
 namespace {
 
+using test::MoveMouse;
 using test::PumpUntil;
 
 // Records what the strip reports.
@@ -142,31 +144,10 @@ POINT ScreenPoint(HWND from, POINT p) {
   return p;
 }
 
-// Real mouse input at a screen point. Every event carries the position, and
-// the pointer is known to be there before a button goes down.
-INPUT MouseAt(POINT screen, DWORD flags) {
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = MulDiv(screen.x, 65536, GetSystemMetrics(SM_CXSCREEN)) + 1;
-  in.mi.dy = MulDiv(screen.y, 65536, GetSystemMetrics(SM_CYSCREEN)) + 1;
-  in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  return in;
-}
-
-bool MoveMouse(POINT screen) {
-  INPUT in = MouseAt(screen, 0);
-  SendInput(1, &in, sizeof(in));
-  return PumpUntil([&] {
-    POINT now;
-    return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
-  });
-}
-
+// Real clicks; the pointer must get there first.
 void Click(POINT screen, bool middle = false) {
-  EXPECT_TRUE(MoveMouse(screen)) << "pointer did not reach " << screen.x << "," << screen.y;
-  INPUT in[2] = {MouseAt(screen, middle ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_LEFTDOWN),
-                 MouseAt(screen, middle ? MOUSEEVENTF_MIDDLEUP : MOUSEEVENTF_LEFTUP)};
-  SendInput(2, in, sizeof(INPUT));
+  EXPECT_TRUE(test::Click(screen, middle))
+      << "pointer did not reach " << screen.x << "," << screen.y;
 }
 
 // The strip's pixels as they are on its window, or as PrintWindow renders them.

@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 
 #include "container/container_theme.h"
 #include "tests/docking/docking_support.h"
 #include "tests/fixtures/explorer/fixture_client.h"
+#include "tests/support/light_apps.h"
 #include "tests/support/screen_image.h"
 
 namespace {
@@ -41,39 +41,8 @@ TEST(ColorSetChange, OnlyTheColorSetAreaInAnyCaseCounts) {
   }
 }
 
-constexpr wchar_t kPersonalize[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
-constexpr wchar_t kLightApps[] = L"AppsUseLightTheme";
 // The strip's fill of a tab that is not the active one, drawn in dark mode only.
 constexpr COLORREF kDarkTabFill = RGB(13, 13, 13);
-
-// The user's app theme choice, put back as it was when the test ends.
-class LightAppsSetting {
- public:
-  LightAppsSetting() {
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    if (RegGetValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps, RRF_RT_REG_DWORD, nullptr, &value,
-                     &size) == ERROR_SUCCESS) {
-      saved_ = value;
-    }
-  }
-  ~LightAppsSetting() {
-    if (saved_) {
-      Set(*saved_ != 0);
-    } else {
-      RegDeleteKeyValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps);
-    }
-  }
-  static bool Set(bool light) {
-    const DWORD value = light ? 1 : 0;
-    return RegSetKeyValueW(HKEY_CURRENT_USER, kPersonalize, kLightApps, REG_DWORD, &value,
-                           sizeof(value)) == ERROR_SUCCESS;
-  }
-
- private:
-  std::optional<DWORD> saved_;
-};
 
 // Sent as Windows sends it: the area text travels with the message.
 bool SendSettingChange(HWND container, const wchar_t* area) {
@@ -109,8 +78,8 @@ std::size_t OtherSettingNotices(const ExplorerFixture& explorer, HWND window) {
 }
 
 TEST(Theme, TheContainerFollowsTheAppThemeAndPassesSettingChangesOn) {
-  LightAppsSetting restore;
-  ASSERT_TRUE(LightAppsSetting::Set(true));
+  vm::test::LightAppsChoice light_apps;
+  ASSERT_TRUE(light_apps.Set(true));
   auto explorer = ExplorerFixture::Start({L"Light", L"Dark", L"Third"});
   ASSERT_NE(explorer, nullptr);
   ContainerProgram program;
@@ -127,7 +96,7 @@ TEST(Theme, TheContainerFollowsTheAppThemeAndPassesSettingChangesOn) {
 
   // A burst of three colour-set notices, as the system sends when the user
   // switches to dark apps.
-  ASSERT_TRUE(LightAppsSetting::Set(false));
+  ASSERT_TRUE(light_apps.Set(false));
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(SendSettingChange(container, L"ImmersiveColorSet"));
   const ULONGLONG burst_end = GetTickCount64();
   EXPECT_TRUE(PumpUntil([&] { return DarkFillsIn(container) > 20; }, 5000)) << "dark strip";
@@ -147,7 +116,7 @@ TEST(Theme, TheContainerFollowsTheAppThemeAndPassesSettingChangesOn) {
   }
 
   // And back to light.
-  ASSERT_TRUE(LightAppsSetting::Set(true));
+  ASSERT_TRUE(light_apps.Set(true));
   ASSERT_TRUE(SendSettingChange(container, L"ImmersiveColorSet"));
   EXPECT_TRUE(PumpUntil([&] { return DarkFillsIn(container) == 0; }, 5000)) << "light again";
   std::printf("colour-set notice passed on %llu ms after the burst\n", delay);
