@@ -28,6 +28,7 @@ constexpr UINT_PTR kActivateAfterAeroSnapTimer = 3;
 // A burst of colour-set changes reaches the docked windows once, a second
 // after the last one: Explorer re-colours itself on each it gets.
 constexpr UINT_PTR kColorSetTimer = 5;
+constexpr UINT_PTR kDockRetryTimer = 6;
 constexpr UINT kColorSetDelayMs = 1000;
 constexpr UINT_PTR kLastOwnTimer = 0xFF;
 // A tab command deferred to the container's own queue.
@@ -286,6 +287,13 @@ void ContainerWindow::DockWindow(HWND window, DockLock lock) {
   const int count_before = strip_->Count();
   int index = Find(window);
   if (index < 0) {
+    // Docking waits for the window's thread at every step (hiding it, its
+    // styles, the re-parenting): a window that does not answer now is asked
+    // again a little later instead of holding the container meanwhile.
+    if (!SendBounded(window, WM_NULL, 0, 0)) {
+      DeferDock(window, lock);
+      return;
+    }
     auto record = std::make_unique<WndInfo>();
     record->window = window;
     record->container = this;
@@ -358,7 +366,42 @@ void ContainerWindow::DockWindow(HWND window, DockLock lock) {
   main_.container_to_keep_active = nullptr;
 }
 
+void ContainerWindow::DeferDock(HWND window, DockLock lock) {
+  auto it = std::find_if(pending_docks_.begin(), pending_docks_.end(),
+                         [&](const PendingDock& p) { return p.window == window; });
+  if (it == pending_docks_.end()) {
+    pending_docks_.push_back({window, lock, 0});
+  } else {
+    it->lock = lock;
+  }
+  SetTimer(hwnd(), kDockRetryTimer, kDockRetryMs, nullptr);
+}
+
+void ContainerWindow::RetryPendingDocks() {
+  KillTimer(hwnd(), kDockRetryTimer);
+  std::vector<PendingDock> due;
+  due.swap(pending_docks_);
+  for (PendingDock& p : due) {
+    if (!IsWindow(p.window) || Find(p.window) >= 0) continue;
+    if (++p.attempts > kDockRetries) continue;  // stays a window of its own
+    // Deferred once more when it still does not answer; the count goes on.
+    DockWindow(p.window, p.lock);
+    if (hwnd() == nullptr || closing_) return;
+    for (PendingDock& again : pending_docks_) {
+      if (again.window == p.window) again.attempts = p.attempts;
+    }
+  }
+  if (!pending_docks_.empty()) {
+    SetTimer(hwnd(), kDockRetryTimer, kDockRetryMs, nullptr);
+  } else if (strip_ != nullptr && strip_->Count() == 0) {
+    // Made for windows that never came: it must not stay, unseen, for ever.
+    CloseContainer();
+  }
+}
+
 void ContainerWindow::UndockWindow(HWND window, DockLock lock) {
+  // A window still waiting to be docked is simply not docked.
+  std::erase_if(pending_docks_, [&](const PendingDock& p) { return p.window == window; });
   const int index = Find(window);
   if (index < 0 || hwnd() == nullptr) return;
   KillTimer(hwnd(), UndockTimerId(window));
@@ -1074,6 +1117,10 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
       RequestRelayout();
       break;
     case WM_TIMER:
+      if (wparam == kDockRetryTimer) {
+        RetryPendingDocks();
+        return 0;
+      }
       if (wparam == kColorSetTimer) {
         KillTimer(hwnd(), kColorSetTimer);
         ForwardSettingChange(DockedWindows(), 0, reinterpret_cast<LPARAM>(kColorSetChange));

@@ -40,6 +40,10 @@ class ContainerWindow;
 inline constexpr wchar_t kContainerCaptionSuffix[] = L" - Vellmark Foliant";
 // How long a window without locks stays docked before it is given back.
 inline constexpr UINT kUndockDelayMs = 500;
+// A window that does not answer when its dock request arrives is asked again
+// this often, for this long; then it is left as it is, a window of its own.
+inline constexpr UINT kDockRetryMs = 250;
+inline constexpr int kDockRetries = 40;
 
 // One docked window, owned by its tab (TWndInfo).
 struct WndInfo {
@@ -153,7 +157,17 @@ class ContainerWindow final : public BaseWindow<ContainerWindow>, private TabStr
   std::vector<HWND> DockedWindows() const;
   RECT ParkedOffset(RECT area) const;
 
+  // Dock requests of windows that did not answer yet.
+  struct PendingDock {
+    HWND window;
+    names::DockLock lock;
+    int attempts;
+  };
+  void DeferDock(HWND window, names::DockLock lock);
+  void RetryPendingDocks();
+
   MainWindow& main_;
+  std::vector<PendingDock> pending_docks_;
   std::unique_ptr<TabStrip> strip_;
   ContainerTheme theme_;
   std::vector<std::unique_ptr<WndInfo>> records_;

@@ -503,6 +503,49 @@ TEST_F(DockingTest, AWindowUndockedWhileTheActiveTabHangsGoesAtOnce) {
   EXPECT_EQ(Active(container), W(1));
 }
 
+// A window whose thread hangs when its dock request arrives is docked once
+// it answers; the container goes on meanwhile.
+TEST_F(DockingTest, AWindowThatHangsWhenItsDockRequestArrivesIsDockedOnceItAnswers) {
+  StartWith({L"A", L"Late"});
+  HWND container = program_.DockAndWait(W(0));
+  ASSERT_NE(container, nullptr);
+  ASSERT_TRUE(explorer_->Hang(W(1), 2000));
+  ASSERT_TRUE(PumpUntil([&] { return Hangs(W(1)); })) << "the window's thread hangs";
+
+  program_.PostDock(W(1));
+  ULONGLONG worst = 0;
+  int other_answers = 0;
+  while (Hangs(W(1))) {
+    const ULONGLONG t0 = GetTickCount64();
+    if (ContainerProgram::ActiveWindowOf(container, 3000) != W(0)) ++other_answers;
+    worst = std::max(worst, GetTickCount64() - t0);
+    PumpFor(100);
+  }
+  std::printf("the container answered within %llu ms while the window hung\n", worst);
+  EXPECT_LT(worst, 1000u) << "the container waited for the hung window";
+  EXPECT_EQ(other_answers, 0) << "the hung window became a tab before it answered";
+  EXPECT_TRUE(PumpUntil([&] { return ContainerProgram::IsDocked(W(1)); }, kBound));
+  EXPECT_EQ(ContainerProgram::ContainerOf(W(1)), container);
+  EXPECT_TRUE(PumpUntil([&] { return Active(container) == W(1); }));
+}
+
+// One that never answers stays a window of its own, untouched, and the
+// container made for it does not stay behind unseen: here it was the only
+// one, so the program ends.
+TEST_F(DockingTest, AWindowThatNeverAnswersStaysItsOwnAndItsEmptyContainerCloses) {
+  StartWith({L"Never"});
+  const RECT before = RectOf(W(0));
+  ASSERT_TRUE(explorer_->Hang(W(0), 15000));
+  ASSERT_TRUE(PumpUntil([&] { return Hangs(W(0)); })) << "the window's thread hangs";
+  program_.PostDock(W(0));
+  EXPECT_EQ(program_.process().WaitExit(14000), 0u) << "the program gave up and ended";
+  EXPECT_EQ(GetAncestor(W(0), GA_PARENT), GetDesktopWindow());
+  EXPECT_EQ(StyleOf(W(0)) & kFrameStyles, kFrameStyles);
+  EXPECT_EQ(GetPropW(W(0), kPropContainerWnd), nullptr);
+  const RECT after = RectOf(W(0));
+  EXPECT_TRUE(EqualRect(&before, &after));
+}
+
 TEST_F(DockingTest, NewContainerCommandSendsTheNextWindowToANewContainerWithItsRectangle) {
   StartWith({L"A"});
   HWND first = DockAll();
