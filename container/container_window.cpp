@@ -29,6 +29,7 @@ constexpr UINT_PTR kActivateAfterAeroSnapTimer = 3;
 // after the last one: Explorer re-colours itself on each it gets.
 constexpr UINT_PTR kColorSetTimer = 5;
 constexpr UINT_PTR kDockRetryTimer = 6;
+constexpr UINT_PTR kFirstWindowTimer = 7;
 constexpr UINT kColorSetDelayMs = 1000;
 constexpr UINT_PTR kLastOwnTimer = 0xFF;
 // A tab command deferred to the container's own queue.
@@ -393,10 +394,24 @@ void ContainerWindow::RetryPendingDocks() {
   }
   if (!pending_docks_.empty()) {
     SetTimer(hwnd(), kDockRetryTimer, kDockRetryMs, nullptr);
-  } else if (strip_ != nullptr && strip_->Count() == 0) {
-    // Made for windows that never came: it must not stay, unseen, for ever.
-    CloseContainer();
+  } else {
+    CloseIfNothingCame();
   }
+}
+
+void ContainerWindow::AwaitFirstWindow() {
+  if (hwnd() != nullptr) SetTimer(hwnd(), kFirstWindowTimer, kFirstWindowWaitMs, nullptr);
+}
+
+void ContainerWindow::CloseIfNothingCame() {
+  if (hwnd() == nullptr || strip_ == nullptr || strip_->Count() > 0 || !pending_docks_.empty()) {
+    return;
+  }
+  // Made for windows that never came: it must not stay, unseen, for ever,
+  // nor leave its claim on the next window's rectangle to a window that
+  // docks into another container later.
+  main_.take_next_window_rect = false;
+  CloseContainer();
 }
 
 void ContainerWindow::UndockWindow(HWND window, DockLock lock) {
@@ -932,6 +947,7 @@ void ContainerWindow::NewTab(bool new_container) {
     target = main_.CreateNewContainer(-32000, -32000, 0, 0);
     if (target == nullptr) return;
     main_.take_next_window_rect = true;
+    target->AwaitFirstWindow();
   }
   // Explorer opens the window; the hook library asks to dock it and the main
   // window gives it to this container.
@@ -1117,6 +1133,11 @@ LRESULT ContainerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lpara
       RequestRelayout();
       break;
     case WM_TIMER:
+      if (wparam == kFirstWindowTimer) {
+        KillTimer(hwnd(), kFirstWindowTimer);
+        CloseIfNothingCame();
+        return 0;
+      }
       if (wparam == kDockRetryTimer) {
         RetryPendingDocks();
         return 0;

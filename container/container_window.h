@@ -44,6 +44,9 @@ inline constexpr UINT kUndockDelayMs = 500;
 // this often, for this long; then it is left as it is, a window of its own.
 inline constexpr UINT kDockRetryMs = 250;
 inline constexpr int kDockRetries = 40;
+// A container opened for a new folder window that never comes closes after
+// this long, unseen as it is.
+inline constexpr UINT kFirstWindowWaitMs = 10000;
 
 // One docked window, owned by its tab (TWndInfo).
 struct WndInfo {
@@ -165,6 +168,8 @@ class ContainerWindow final : public BaseWindow<ContainerWindow>, private TabStr
   };
   void DeferDock(HWND window, names::DockLock lock);
   void RetryPendingDocks();
+  void AwaitFirstWindow();
+  void CloseIfNothingCame();
 
   MainWindow& main_;
   std::vector<PendingDock> pending_docks_;

@@ -569,4 +569,29 @@ TEST_F(DockingTest, NewContainerCommandSendsTheNextWindowToANewContainerWithItsR
   EXPECT_EQ(program_.Containers().size(), 2u);
 }
 
+// A new container whose folder window never comes (Explorer did not open
+// one) closes by itself, and the next window docked elsewhere does not take
+// over the rectangle the new container was waiting for.
+TEST_F(DockingTest, ANewContainerWhoseWindowNeverComesClosesAndClaimsNothing) {
+  StartWith({L"A"});
+  HWND first = DockAll();
+  ASSERT_NE(first, nullptr);
+  SetWindowPos(first, nullptr, 60, 50, 700, 450, SWP_NOZORDER | SWP_NOACTIVATE);
+  ASSERT_TRUE(PumpUntil([&] { return RectOf(first).left == 60 && RectOf(first).top == 50; }));
+  const RECT home = RectOf(first);
+  // The synthesised Win+E opens nothing under Wine, as when Explorer fails.
+  ASSERT_TRUE(ContainerProgram::SendCommand(first, vm::CMD_TAB_NEWCONTAINER));
+  ASSERT_TRUE(PumpUntil([&] { return program_.Containers().size() == 2; }));
+  EXPECT_TRUE(PumpUntil([&] { return program_.Containers().size() == 1; }, 15000))
+      << "the empty container stayed";
+
+  HWND later = explorer_->Open(L"Later");
+  ASSERT_NE(later, nullptr);
+  SetWindowPos(later, nullptr, 300, 260, 400, 300, SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_EQ(program_.DockAndWait(later), first);
+  PumpFor(200);
+  const RECT now = RectOf(first);
+  EXPECT_TRUE(EqualRect(&home, &now)) << "the container took the later window's rectangle";
+}
+
 }  // namespace
