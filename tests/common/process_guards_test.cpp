@@ -121,13 +121,29 @@ TEST(SingleAppInstance, SimultaneousStartsLeaveExactlyOneFirst) {
       racers.push_back(
           Helper(L"race " + id + L" " + ready + L" " + go + L" " + done + L" " + quit));
     }
+    // Six Wine processes starting at once on a loaded machine take seconds;
+    // the racers themselves wait as long for the start signal.
+    // What each racer is doing, for a failure message: running, or its exit code.
+    auto states = [&] {
+      std::string out;
+      for (const ChildProcess& racer : racers) {
+        DWORD code = 0;
+        out += !racer.started()                             ? " not-started"
+               : !GetExitCodeProcess(racer.handle(), &code) ? " unknown"
+               : code == STILL_ACTIVE                       ? " running"
+                                                            : " exit-" + std::to_string(code);
+      }
+      return out;
+    };
     for (int i = 0; i < kProcesses; ++i) {
-      ASSERT_EQ(WaitForSingleObject(ready_sem.get(), 10000), WAIT_OBJECT_0);
+      ASSERT_EQ(WaitForSingleObject(ready_sem.get(), 30000), WAIT_OBJECT_0)
+          << i << " of " << kProcesses << " racers ready in round " << round << ";" << states();
     }
     SetEvent(go_event.get());
     // Every racer holds on to its answer (and the winner to its guard) until all answered.
     for (int i = 0; i < kProcesses; ++i) {
-      ASSERT_EQ(WaitForSingleObject(done_sem.get(), 10000), WAIT_OBJECT_0);
+      ASSERT_EQ(WaitForSingleObject(done_sem.get(), 30000), WAIT_OBJECT_0)
+          << i << " of " << kProcesses << " racers answered in round " << round << ";" << states();
     }
     SetEvent(quit_event.get());
     int first = 0, second = 0;
