@@ -109,8 +109,14 @@ TEST_F(DockingTest, ADockedWindowBecomesAFramelessChildOfASheetOfAVisibleContain
     EXPECT_EQ(StyleOf(w) & kFrameStyles, 0);
     EXPECT_EQ(GetPropW(w, kPropContainerWnd), container);
     EXPECT_EQ(GetPropW(w, kPropMainWnd), program_.main());
-    // What the container asked of the window's hook, in order.
-    auto log = explorer_->LogFor(w, explorer_->ipc_message());
+    // What the container asked of the window's hook, in order. The window
+    // counts as docked once it is in its sheet, a moment before the last
+    // request of the dock reaches it.
+    std::vector<vm::fixture::LogRecord> log;
+    EXPECT_TRUE(PumpUntil([&] {
+      log = explorer_->LogFor(w, explorer_->ipc_message());
+      return CountOf(log, static_cast<WPARAM>(IpcCommand::UnblockVisibility)) >= 1;
+    }));
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[0].wparam, static_cast<WPARAM>(IpcCommand::FilterFrameStyles));
     EXPECT_EQ(log[0].lparam, 1);
