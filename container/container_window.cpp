@@ -177,25 +177,12 @@ int ExplorerTitleAreaHeight(HWND window) {
 
 bool ForeignForegroundAnswers() {
   HWND foreground = GetForegroundWindow();
-  if (foreground == nullptr) return true;
-  // The window that loses the keyboard focus is waited for as well, and with
-  // a docked window that may be a window of another process inside our own
-  // foreground container.
-  HWND focus = nullptr;
-  GUITHREADINFO info{};
-  info.cbSize = sizeof(info);
-  if (GetGUIThreadInfo(GetWindowThreadProcessId(foreground, nullptr), &info)) {
-    focus = info.hwndFocus;
+  DWORD process_id = 0;
+  if (foreground == nullptr || GetWindowThreadProcessId(foreground, &process_id) == 0 ||
+      process_id == GetCurrentProcessId()) {
+    return true;
   }
-  for (HWND window : {foreground, focus}) {
-    DWORD process_id = 0;
-    if (window == nullptr || GetWindowThreadProcessId(window, &process_id) == 0 ||
-        process_id == GetCurrentProcessId()) {
-      continue;
-    }
-    if (!SendBounded(window, WM_NULL, 0, 0)) return false;
-  }
-  return true;
+  return SendBounded(foreground, WM_NULL, 0, 0).has_value();
 }
 
 WndInfo::WndInfo() = default;
