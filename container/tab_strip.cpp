@@ -673,15 +673,8 @@ void TabStrip::CreateCloseButtonImages() {
   HDC dc = CreateCompatibleDC(screen);
   const auto strokes = CloseGlyphStrokes(size, metrics_.close_glyph_width);
   for (COLORREF pen_color : kClosePens) {
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bi.bmiHeader.biWidth = size;
-    bi.bmiHeader.biHeight = -size;  // top-down
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = CreateBgra(screen, size, size, &bits);
     if (bitmap == nullptr) continue;
     HGDIOBJ old_bitmap = SelectObject(dc, bitmap);
     RECT all{0, 0, size, size};

@@ -42,6 +42,7 @@ using vm::test::ContainerProgram;
 using vm::test::ExplorerFixture;
 using vm::test::HookLibraryNotices;
 using vm::test::PumpUntil;
+using vm::test::RectOf;
 using vm::test::TextOf;
 
 constexpr DWORD kBound = 10000;
@@ -64,12 +65,6 @@ std::string Narrow(const std::wstring& text) {
 }
 
 void* P(HWND window) { return static_cast<void*>(window); }
-
-RECT RectOf(HWND window) {
-  RECT r{};
-  GetWindowRect(window, &r);
-  return r;
-}
 
 class Failure {
  public:

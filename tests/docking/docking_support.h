@@ -28,6 +28,12 @@ inline std::wstring ClassOf(HWND window) {
   return name;
 }
 
+inline RECT RectOf(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  return r;
+}
+
 inline std::wstring TextOf(HWND window) {
   wchar_t text[512] = {};
   InternalGetWindowText(window, text, 512);

@@ -23,17 +23,12 @@ using vm::test::ExplorerFixture;
 using vm::test::HookLibraryNotices;
 using vm::test::PumpFor;
 using vm::test::PumpUntil;
+using vm::test::RectOf;
 
 constexpr DWORD kBound = 10000;
 constexpr LONG_PTR kFrameStyles = WS_CAPTION | WS_THICKFRAME | WS_SYSMENU;
 
 LONG_PTR StyleOf(HWND w) { return GetWindowLongPtrW(w, GWL_STYLE); }
-
-RECT RectOf(HWND w) {
-  RECT r{};
-  GetWindowRect(w, &r);
-  return r;
-}
 
 int CountOf(const std::vector<vm::fixture::LogRecord>& log, WPARAM wparam) {
   return static_cast<int>(
