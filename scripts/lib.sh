@@ -8,6 +8,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD_DIR:-$ROOT/build}
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
+# Paths relative to the checkout, so ccache hits across checkouts.
+export CCACHE_BASEDIR=$ROOT
 STARTED_PIDS=()
 
 log() { printf '== %s\n' "$*" >&2; }
@@ -68,8 +70,13 @@ configure_and_build() {
   fetch_pcre_source
   if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     log "configuring"
+    # ccache, where a machine has it, shares objects between checkouts.
+    local launcher=()
+    if command -v ccache >/dev/null; then
+      launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
     cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPCRE_SOURCE_DIR="$BUILD/_src/pcre" >/dev/null
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPCRE_SOURCE_DIR="$BUILD/_src/pcre" "${launcher[@]}" >/dev/null
   fi
   log "building"
   # VM_TARGETS narrows the build to some targets while iterating.
