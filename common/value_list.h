@@ -34,6 +34,8 @@ class ValueListWriter {
 class ValueListReader {
  public:
   explicit ValueListReader(std::string_view body) : body_(body) {}
+  // The reader keeps a view: a temporary body would be gone before the reads.
+  explicit ValueListReader(std::string&&) = delete;
   ValueListReader(const void* data, std::size_t size)
       : body_(static_cast<const char*>(data), data ? size : 0) {}
 

@@ -56,10 +56,8 @@ TEST(ValueList, MalformedBodiesStopTheParseWithoutReadingPastTheEnd) {
   }
   ValueListReader null_body(nullptr, 16);
   EXPECT_FALSE(null_body.ReadInt()) << "a null body with a size reads as empty";
-  ValueListReader odd_wide(
-      std::string("\x03\x00\x00\x00"
-                  "abc",
-                  7));
+  const std::string odd = std::string("\x03\x00\x00\x00", 4) + "abc";
+  ValueListReader odd_wide(odd);
   EXPECT_FALSE(odd_wide.ReadWide()) << "UTF-16 text of an odd byte count";
 }
 
