@@ -233,6 +233,11 @@ void MessengerClient::RunThread() noexcept {
       ::SendMessageA(wnd, WM_NULL, 0, 0);
       DestroyUtilityWindow(wnd);
     }
+    // With the window gone the client is registered nowhere, also when the
+    // server only ordered an unload (Handshake 2 without 1): a restart must
+    // register again, and nothing may pile up in the queue until then.
+    for (auto& registered : registered_) registered.store(false);
+    active_.store(false);
     FailPendingMessages();
   } catch (...) {
   }
