@@ -120,12 +120,13 @@ TEST(MessengerProcess, AHookedProcessRegistersSendsEventLinesAndSurvivesHostileB
   ChildProcess fixture(TestPath(L"messenger_client_fixture.exe"), recorder.Argument());
   ASSERT_TRUE(fixture.started());
 
-  // Resumed by the message hook, the client registers: Handshake 4 with its
-  // window, answered 1, and the plug-ins hear it (command 33).
+  // Resumed by the message hook (well before the 10 s fallback could), the
+  // client registers: Handshake 4 with its window, answered 1, and the
+  // plug-ins hear it (command 33).
   HWND client = nullptr;
   ASSERT_TRUE(
-      PumpUntil([&] { return (client = ClientWindowOf(server, fixture.id())) != nullptr; }, 20000))
-      << "no Handshake 4 from the fixture";
+      PumpUntil([&] { return (client = ClientWindowOf(server, fixture.id())) != nullptr; }, 8000))
+      << "no Handshake 4 from the fixture before the fallback's 10 s";
   wchar_t class_name[64] = {};
   GetClassNameW(client, class_name, 64);
   EXPECT_STREQ(class_name, L"vfo_MessengerClientWindow");
