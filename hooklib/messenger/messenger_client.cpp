@@ -1,6 +1,7 @@
 #include "hooklib/messenger/messenger_client.h"
 
 #include <new>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -143,7 +144,6 @@ bool MessengerClient::StartClientThread() noexcept {
   }
   AddRef();  // the thread's
   bool created = false;
-  bool need_waker = false;
   {
     std::lock_guard lock(thread_handle_lock_);
     DWORD id = 0;
@@ -156,7 +156,15 @@ bool MessengerClient::StartClientThread() noexcept {
       thread_handle_.reset(thread);
       int expected = msCreated;
       state_.compare_exchange_strong(expected, msSuspended);
-      need_waker = state_.load() == msSuspended;
+      // The message hook normally resumes the thread at the first message of
+      // the process; in a process without messages a timer does it. A timer
+      // rather than a sleeping thread: it holds no call depth while it waits,
+      // and the suspended thread's reference keeps the library (and this
+      // client) in place until the thread takes the timer back.
+      if (state_.load() == msSuspended && resume_timer_ == nullptr) {
+        CreateTimerQueueTimer(&resume_timer_, nullptr, &ResumeTimerProc, this,
+                              timings_.resume_after_ms, 0, WT_EXECUTEONLYONCE);
+      }
     }
   }
   if (!created) {
@@ -165,23 +173,11 @@ bool MessengerClient::StartClientThread() noexcept {
     Release();
     return false;
   }
-  if (need_waker) {
-    AddRef();  // the waker's
-    if (!StartLibraryThread(&WakerEntry, this)) Release();
-  }
   return true;
 }
 
-DWORD WINAPI MessengerClient::WakerEntry(void* parameter) {
-  auto* self = static_cast<MessengerClient*>(parameter);
-  for (;;) {
-    Sleep(self->timings_.resume_after_ms);
-    self->ResumeClientThread();
-    const int state = self->state_.load();
-    if (state != msSuspended && state != msRestarting) break;
-  }
-  self->Release();
-  return 0;
+void CALLBACK MessengerClient::ResumeTimerProc(void* parameter, BOOLEAN) {
+  static_cast<MessengerClient*>(parameter)->ResumeClientThread();
 }
 
 DWORD WINAPI MessengerClient::ThreadEntry(void* parameter) {
@@ -198,6 +194,14 @@ void MessengerClient::RunThread() noexcept {
   try {
     state_.store(msStarting);
     CloseThreadHandle();
+    // Once it runs, the resume timer has nothing left to do; a call of it
+    // that is under way is waited for.
+    HANDLE timer = nullptr;
+    {
+      std::lock_guard lock(thread_handle_lock_);
+      timer = std::exchange(resume_timer_, nullptr);
+    }
+    if (timer != nullptr) DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
     ApplyLibraryThreadDpiAwareness();
 
     const HWND wnd = CreateUtilityWindow(nullptr, HWND_MESSAGE, kMessengerClientClassA, WS_POPUP,

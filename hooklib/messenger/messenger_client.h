@@ -45,7 +45,7 @@ struct MessengerTimings {
   DWORD send_timeout_ms = 1000;  // every SendMessageTimeoutW
   int send_tries = 1000;         // per message, while the server window exists
   DWORD retry_pause_ms = 50;
-  DWORD resume_after_ms = 10000;  // the suspended thread is resumed at the latest then
+  DWORD resume_after_ms = 10000;  // the latest the suspended thread is resumed
   DWORD no_wait_poll_ms = 5000;   // without a handle on the control program
 };
 
@@ -126,7 +126,7 @@ class MessengerClient : public IMessengerClient,
  private:
   struct ThreadStart;
   static DWORD WINAPI ThreadEntry(void* parameter);
-  static DWORD WINAPI WakerEntry(void* parameter);
+  static void CALLBACK ResumeTimerProc(void* parameter, BOOLEAN fired);
   static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) noexcept;
 
   bool StartClientThread() noexcept;
@@ -154,6 +154,7 @@ class MessengerClient : public IMessengerClient,
   std::array<std::atomic<HWND>, framework::kServerInstanceCount> server_wnd_{};  // FServerWnd
   std::recursive_mutex thread_handle_lock_;  // FThreadHandleLock
   UniqueHandle thread_handle_;               // FThreadHandle
+  HANDLE resume_timer_ = nullptr;            // resumes the thread after resume_after_ms
   std::mutex dispatcher_lock_;
   ComPtr<IServerMessageDispatcher> dispatcher_;  // FServerMessageDispatcher
   std::atomic<int> state_{msCreated};            // FState

@@ -344,15 +344,17 @@ TEST_F(MessengerClientTest, SendsThatCannotReachTheServerFailTheirSender) {
 TEST_F(MessengerClientTest, NothingIsQueuedWhileTheClientIsNotActive) {
   MessengerTimings timings;
   timings.no_wait_poll_ms = 100;
+  timings.resume_after_ms = 200;
   MakeClient(false, timings);  // no server at all
   EXPECT_FALSE(client_->IsActive());
   RecordingSender sender;
   client_->SendMessage(L"Nobody", 1, std::string_view("x"), 0, &sender, siMain);
   EXPECT_EQ(client_->PendingCount(), 0u);
   EXPECT_TRUE(sender.Log().empty()) << "dropped silently";
-  // Without a control program to wait on, the client polls for its server
-  // window and unloads when there is none.
-  client_->ResumeClientThread();
+  // Nobody resumes it (no message hook here): its timer does. Without a
+  // control program to wait on, the client polls for its server window and
+  // unloads when there is none.
+  EXPECT_TRUE(PumpUntil([&] { return client_->GetState() != msSuspended; }, 10000));
   ASSERT_TRUE(PumpUntil([&] { return client_->GetState() == msNoThread; }, 10000));
   EXPECT_EQ(dispatcher_.Log(), std::vector<std::string>{"unloading"});
 }
