@@ -325,6 +325,55 @@ TEST_F(MessengerClientTest, ResultsReachTheSenderAndOtherBodiesAreAcknowledged) 
             (std::vector<std::string>{"registered 0", "message plugins/Some 2 data 16962"}));
 }
 
+// A sender waits for its result; what else may finish its message: only a
+// body for a message the server was given, and the sender always hears.
+TEST_F(MessengerClientTest, BodiesThatEndAWaitingMessageWithoutAResultFailItsSender) {
+  ServerDouble server;  // takes messages, answers none
+  MakeClient();
+  ASSERT_TRUE(RunClient());
+  RecordingSender sender;
+  auto deliver = [&](int code) {
+    const std::uint32_t id = client_->NextMessageId();
+    client_->SendMessage(L"Waits", code, std::string_view(), code, &sender, siMain);
+    EXPECT_TRUE(PumpUntil([&] {
+      for (const auto& r : CopiesOf(server))
+        if (r.id == id) return true;
+      return false;
+    }));
+    return id;
+  };
+  auto send_body = [&](ULONG_PTR dw_data, const std::string& body) {
+    COPYDATASTRUCT cds{dw_data, static_cast<DWORD>(body.size()), const_cast<char*>(body.data())};
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(client_->GetWnd(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds),
+                        SMTO_ABORTIFHUNG, 5000, &answer);
+    EXPECT_EQ(answer, 1u);
+  };
+  auto id_item = [](std::uint32_t id) {
+    ValueListWriter w;
+    w.AddUInt(id);
+    return w.Take();
+  };
+
+  // A result body whose result item cannot be read.
+  const std::uint32_t first = deliver(41);
+  send_body(1, id_item(first) + std::string("\x09\x00\x00\x00r", 5));
+  ASSERT_TRUE(PumpUntil([&] { return sender.Log().size() == 1; }));
+  EXPECT_EQ(sender.Log()[0], "failed 41 41");
+
+  // A body of another kind with the id cleans the message up.
+  const std::uint32_t second = deliver(42);
+  send_body(3, id_item(second));
+  ASSERT_TRUE(PumpUntil([&] { return sender.Log().size() == 2; }));
+  EXPECT_EQ(sender.Log()[1], "failed 42 42");
+
+  // A result for an id the client has not used finds nothing to finish.
+  send_body(1, id_item(client_->NextMessageId()) + id_item(0));
+  test::PumpFor(100);
+  EXPECT_EQ(sender.Log().size(), 2u);
+  EXPECT_EQ(client_->PendingCount(), 0u);
+}
+
 TEST_F(MessengerClientTest, SendsThatCannotReachTheServerFailTheirSender) {
   auto server = std::make_unique<ServerDouble>();
   MakeClient();
