@@ -148,6 +148,9 @@ DWORD WINAPI LibraryThreadStart(void* parameter) {
 
 }  // namespace
 
+HMODULE PinLibraryModule() noexcept { return PinLibrary(); }
+void ApplyLibraryThreadDpiAwareness() noexcept { ApplyThreadDpiAwareness(); }
+
 bool LibraryThreadsPerMonitorAware(const LibraryThreadDpiFacts& facts) noexcept {
   if (!facts.windows10_or_later || facts.windows_build < 14393 || !facts.office_loaded)
     return false;

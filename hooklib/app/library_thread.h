@@ -30,4 +30,12 @@ struct LibraryThreadDpiFacts {
 };
 bool LibraryThreadsPerMonitorAware(const LibraryThreadDpiFacts& facts) noexcept;
 
+// The two steps of a library thread for a thread the caller starts itself
+// (the messenger client's, which must stay suspended until it is resumed):
+// one more reference on the library module, to be given back with
+// FreeLibraryAndExitThread (null when it cannot be taken), and the DPI rule
+// above applied to the calling thread.
+HMODULE PinLibraryModule() noexcept;
+void ApplyLibraryThreadDpiAwareness() noexcept;
+
 }  // namespace vm::hooklib
