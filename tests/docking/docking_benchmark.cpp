@@ -126,8 +126,13 @@ TEST(DockingBenchmark, DockLatencyAndRelayout) {
       "unchanged\n",
       kWindows, Median(resized), Median(unchanged));
 
+  // Giving back 100 windows of another process costs several bounded calls
+  // each; on a busy machine that alone can take half a minute. The bound
+  // only keeps a stuck program from holding the run.
+  const LARGE_INTEGER undock_start = Now();
   PostMessageW(program.main(), vm::names::WM_TC_UNDOCKALL, 0, 0);
-  EXPECT_EQ(program.process().WaitExit(20000), 0u);
+  EXPECT_EQ(program.process().WaitExit(90000), 0u);
+  std::printf("undock-all of %d windows and exit: %.0f ms\n", kWindows, Ms(undock_start, Now()));
 }
 
 }  // namespace
