@@ -296,7 +296,7 @@ class Matcher {
       case NodeKind::FileCriterion: {
         const std::string& file = UpperFileName();
         if (std::string_view(file).find(p) != std::string_view::npos) return true;
-        return context_.spec_match != nullptr && context_.spec_match(file, std::string(p));
+        return context_.spec_match != nullptr && context_.spec_match(file, p);
       }
       case NodeKind::ClassCriterion: {
         const std::string_view cls = info_.window_class;
@@ -369,7 +369,7 @@ MatchResult MatchWindowRule(const WindowInfo& info, std::span<const std::uint8_t
   }
 }
 
-bool PortableMatchSpec(const std::string& file_name, const std::string& spec) {
+bool PortableMatchSpec(std::string_view file_name, std::string_view spec) {
   std::string_view rest = spec;
   if (rest == "*.*") return true;
   while (!rest.empty()) {
@@ -397,11 +397,27 @@ namespace {
 // written by people: the portable walk answers them instead.
 constexpr std::size_t kMaxSystemSpecStars = 3;
 
-bool GuardedPathMatchSpec(const std::string& file_name, const std::string& spec) {
+bool GuardedPathMatchSpec(std::string_view file_name, std::string_view spec) {
   std::size_t stars = 0;
   for (char c : spec) stars += c == '*';
   if (stars > kMaxSystemSpecStars) return PortableMatchSpec(file_name, spec);
-  return PathMatchSpecA(file_name.c_str(), spec.c_str()) != FALSE;
+  // Both texts get terminators of their own: the spec lies in a block other
+  // processes may write while it is read.
+  char file_buffer[512];
+  char spec_buffer[512];
+  std::string file_heap;
+  std::string spec_heap;
+  auto terminated = [](std::string_view text, char(&buffer)[512], std::string& heap) {
+    if (text.size() < sizeof(buffer)) {
+      std::memcpy(buffer, text.data(), text.size());
+      buffer[text.size()] = '\0';
+      return static_cast<const char*>(buffer);
+    }
+    heap.assign(text);
+    return heap.c_str();
+  };
+  return PathMatchSpecA(terminated(file_name, file_buffer, file_heap),
+                        terminated(spec, spec_buffer, spec_heap)) != FALSE;
 }
 
 void LocaleUpperCase(std::string& text) {

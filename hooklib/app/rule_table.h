@@ -76,7 +76,7 @@ class RegexEngine {
 
 // PathMatchSpecA-like test of a file name against a spec; the Windows build
 // uses the system's own (see DefaultSpecMatcher).
-using SpecMatcher = bool (*)(const std::string& file_name, const std::string& spec);
+using SpecMatcher = bool (*)(std::string_view file_name, std::string_view spec);
 // Upper-cases an ANSI text in place the way the control program stored the
 // file patterns (the user's code page on Windows, ASCII elsewhere).
 using AnsiUpperCaser = void (*)(std::string& text);
@@ -84,7 +84,7 @@ using AnsiUpperCaser = void (*)(std::string& text);
 // Wildcards of PathMatchSpec ("*" any run, "?" one character, case-blind
 // for ASCII, several specs separated by ";" with leading blanks skipped) in
 // linear time, whatever the pattern.
-bool PortableMatchSpec(const std::string& file_name, const std::string& spec);
+bool PortableMatchSpec(std::string_view file_name, std::string_view spec);
 void AsciiUpperCase(std::string& text);
 
 // PathMatchSpecA on Windows, except for specs with so many "*" that its

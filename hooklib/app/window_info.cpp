@@ -7,7 +7,9 @@
 #include <atomic>
 
 #include "common/system_info.h"
+#include "hooklib/app/pattern_library.h"
 #include "hooklib/app/process_lists.h"
+#include "hooklib/core/library.h"
 
 namespace vm::hooklib {
 
@@ -133,6 +135,13 @@ std::string ReadWindowCaption(HWND wnd) noexcept {
   } catch (...) {
     return {};
   }
+}
+
+MatchContext ProcessMatchContext() noexcept {
+  MatchContext context;
+  context.in_explorer = CurrentProcessFlags().explorer;
+  context.regex = &ProcessPatternLibrary();
+  return context;
 }
 
 WindowInfo FillWindowInfo(HWND wnd, bool upper_case_file_name) noexcept {

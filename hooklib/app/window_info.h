@@ -20,6 +20,11 @@ inline constexpr UINT kCaptionTimeoutMs = 100;
 // itself). Never throws; parts it cannot read stay empty.
 WindowInfo FillWindowInfo(HWND wnd, bool upper_case_file_name) noexcept;
 
+// The match as the rule dispatcher runs it in this process: the built-in
+// Explorer rule only in explorer.exe, regular expressions through the
+// process's pattern library.
+MatchContext ProcessMatchContext() noexcept;
+
 // The caption as the match sees it: WM_GETTEXTLENGTH and WM_GETTEXT through
 // SendMessageTimeoutW, converted to ANSI; empty when the window does not
 // answer in time.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/unique_handle.h"
+#include "hooklib/app/pattern_library.h"
 #include "hooklib/app/window_info.h"
 #include "hooklib/app/window_props.h"
 #include "tests/rules/window_fixture.h"
@@ -216,6 +217,14 @@ TEST(OwnWindows, ApplicationFrameWindowNamesItsApplication) {
   OwnWindow other(L"VmRulesNotAFrame");
   EXPECT_EQ(FillWindowInfo(other.get(), false).window_class, "VmRulesNotAFrame");
   vm::hooklib::SetPropertyStoreForWindowForTesting(nullptr);
+}
+
+// The match of this process: not explorer.exe, regular expressions through
+// the process's pattern library.
+TEST(OwnWindows, ProcessMatchContext) {
+  const vm::hooklib::MatchContext context = vm::hooklib::ProcessMatchContext();
+  EXPECT_FALSE(context.in_explorer);
+  EXPECT_EQ(context.regex, &vm::hooklib::ProcessPatternLibrary());
 }
 
 TEST(OwnWindows, ConsoleAwarePropertyOperations) {
