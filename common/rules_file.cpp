@@ -84,6 +84,8 @@ class Reader {
   explicit Reader(std::u16string_view container) : container_(container) {}
 
   RulesFileContent Run(std::string_view text) {
+    // Editors that save UTF-8 put a byte-order mark first.
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     std::size_t number = 0;
     std::size_t start = 0;
     while (start <= text.size()) {

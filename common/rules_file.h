@@ -4,7 +4,8 @@
 // line is reported with its number and the reason and left out, the rest
 // still applies. No windows.h: built natively and fuzzed.
 //
-// Grammar (the file's bytes are taken as ANSI text; CR LF or LF line ends):
+// Grammar (the file's bytes are taken as ANSI text; CR LF or LF line ends; a
+// UTF-8 byte-order mark at the start is skipped):
 //
 //   # a comment: a line whose first non-blank character is "#"
 //   group [suffix=TEXT] [skin=TEXT]

@@ -131,6 +131,12 @@ TEST(RulesFile, ExplorerRuleIsAlwaysInTheTable) {
       EXPECT_NE(r.params.find(vm::hooklib::Utf16Hex(kContainer)), std::string::npos);
     }
   }
+  const RulesFileTable marked = BuildTableFromRules(
+      "\xEF\xBB\xBF"
+      "default D\n",
+      kContainer);
+  EXPECT_TRUE(marked.errors.empty());
+  EXPECT_EQ(MatchWindowRule(Window("C:\\A.EXE", "A", "a"), marked.bytes, context).info.name, "D");
   const RulesFileTable twice = BuildTableFromRules("explorer\nexplorer on\n", kContainer);
   ASSERT_EQ(twice.errors.size(), 1u);
   EXPECT_EQ(twice.errors[0].line, 2u);
