@@ -177,6 +177,10 @@ TEST(RuleTable, Criteria) {
       {"file spec, other program", FileIs("*\\CALC.EXE"), notepad, false},
       {"file spec with question mark", FileIs("C:\\WINDOWS\\NOTEPA?.EXE"), notepad, true},
       {"empty file pattern", FileIs(""), notepad, false},
+      // Many stars: answered without the system's backtracking, same result.
+      {"file spec, many stars", FileIs("*\\N*T*P*D*.EXE"), notepad, true},
+      {"file spec, many stars, no match", FileIs("*A*A*A*A*A*A*A*A*A*A*B"),
+       Window("\\" + std::string(250, 'A'), "N"), false},
   };
   for (const Case& c : cases) EXPECT_EQ(Holds(c.c, c.w), c.holds) << c.what;
   EXPECT_EQ(WindowFileName("NOTEPAD.EXE"), "\\NOTEPAD.EXE");
