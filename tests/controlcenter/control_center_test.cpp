@@ -82,11 +82,11 @@ HWND FindTopLevelOf(const wchar_t* class_name, DWORD pid) {
 // The running control program with its own log folder.
 class Center {
  public:
-  explicit Center(const std::wstring& extra = L"") {
+  explicit Center(const std::wstring& extra = L"--no-tray") {
     folder_ = TempFolder() + UniqueName(L"vfo_center");
     CreateDirectoryW(folder_.c_str(), nullptr);
     process_ = ChildProcess(BinPath(L"VellmarkFoliantCenter.exe"),
-                            L"--no-tray --config-folder \"" + folder_ + L"\" " + extra);
+                            L"--config-folder \"" + folder_ + L"\" " + extra);
     PumpUntil(
         [&] {
           main_server = FindMessageWindowOf(names::kMessengerServerClass, process_.id());
@@ -155,7 +155,7 @@ bool HasHandshake(const TestClient& c, HandshakeCode code) {
 // ---- registration, the process handle and the event log ---------------------------
 
 TEST(ControlCenter, ClientRegistersGetsAHandleOfTheProgramAndItsLinesLandInTheLog) {
-  Center center(L"--log-clients");
+  Center center(L"--no-tray --log-clients");
   ASSERT_TRUE(center.ready()) << center.Why();
   TestClient client;
   EXPECT_EQ(client.Register(center.main_server), 1);
@@ -415,6 +415,29 @@ TEST(ControlCenter, CloseUnregistersEveryClientThenUnloadsAndEndsWithZero) {
   EXPECT_FALSE(ReadServiceBlock());
 }
 
+TEST(ControlCenter, TheEndOfTheSessionEndsItLikeClose) {
+  Center center;
+  ASSERT_TRUE(center.ready()) << center.Why();
+  TestClient client;
+  ASSERT_EQ(client.Register(center.main_server), 1);
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(
+      SendMessageTimeoutW(center.handler, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, kBound, &answer));
+  EXPECT_EQ(answer, 1u);  // the session may end
+  SendMessageTimeoutW(center.handler, WM_ENDSESSION, TRUE, 0, SMTO_BLOCK, kBound, &answer);
+  EXPECT_EQ(center.process().WaitExit(kBound), 0u);
+  ASSERT_TRUE(
+      client.WaitFor([](const TestClient& c) { return HasHandshake(c, HandshakeCode::Unload); }));
+  EXPECT_TRUE(HasHandshake(client, HandshakeCode::Unregister));
+  EXPECT_TRUE(center.WaitForLog("TControlCenter;Succeeded;Exit;end of session"));
+}
+
+TEST(ControlCenter, StartsAndEndsWithItsNotificationIcon) {
+  Center center(L"");
+  ASSERT_TRUE(center.ready()) << center.Why();
+  EXPECT_EQ(center.Close(), 0u);
+}
+
 // ---- untrusted input and hung clients -----------------------------------------------
 
 std::string Item(std::uint32_t count, std::string_view bytes) {
@@ -425,7 +448,7 @@ std::string Item(std::uint32_t count, std::string_view bytes) {
 }
 
 TEST(ControlCenter, HostileBodiesAndHandshakesLeaveItAliveAndAnswering) {
-  Center center(L"--log-clients");
+  Center center(L"--no-tray --log-clients");
   ASSERT_TRUE(center.ready()) << center.Why();
   TestClient client;
   ASSERT_EQ(client.Register(center.main_server), 1);
@@ -479,6 +502,34 @@ TEST(ControlCenter, HostileBodiesAndHandshakesLeaveItAliveAndAnswering) {
     }
     return false;
   }));
+
+  // A result goes only to a window of the process the body names: a body
+  // naming another process gets no answer sent to our window.
+  auto body_from = [](std::uint32_t id, DWORD pid) {
+    ValueListWriter w;
+    w.AddUInt(id);
+    w.AddBytes("EventLogger");
+    w.AddInt(75);
+    w.AddBytes("00000001;00000002;pid check");
+    w.AddUInt(pid);
+    return w.Take();
+  };
+  for (const auto& [id, pid] : {std::pair<std::uint32_t, DWORD>{77, GetCurrentProcessId() + 4},
+                                std::pair<std::uint32_t, DWORD>{78, GetCurrentProcessId()}}) {
+    const std::string body = body_from(id, pid);
+    COPYDATASTRUCT cds{1, static_cast<DWORD>(body.size()), const_cast<char*>(body.data())};
+    EXPECT_TRUE(SendMessageTimeoutW(center.main_server, WM_COPYDATA,
+                                    reinterpret_cast<WPARAM>(client.window()),
+                                    reinterpret_cast<LPARAM>(&cds), SMTO_BLOCK, kBound, &answer));
+  }
+  auto has_result = [](const TestClient& c, std::uint32_t id) {
+    for (const ClientEvent& e : c.Events()) {
+      if (auto r = e.AsResult(); r && r->first == id) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(client.WaitFor([&](const TestClient& c) { return has_result(c, 78); }));
+  EXPECT_FALSE(has_result(client, 77));  // answers go out in order: 77 would be here by now
 
   // Still serving.
   EXPECT_TRUE(center.process().Running());
