@@ -129,6 +129,39 @@ void ControlCenter::SetTabsOn(bool on) {
                      L" of " + std::to_wstring(server_.client_count()) + L" clients");
 }
 
+void ControlCenter::SendPluginCommand(WPARAM code, LPARAM option) {
+  using control::PluginCommand;
+  MessengerServer::Command command;
+  command.code = static_cast<std::int32_t>(code);
+  switch (static_cast<PluginCommand>(code)) {
+    case PluginCommand::RuleTableChanged:
+      if (!PublishRuleTable()) return;
+      break;
+    case PluginCommand::OptionChanged:
+      if (option == 1) {
+        service_block_.SetEventLogEnabled(eventlog::IsEventLogEnabled());
+        command.data = control::kOptionEventLogEnabled;
+      } else {
+        command.data = control::kOptionFoliantEnabled;
+      }
+      break;
+    case PluginCommand::MainRegistered:
+      command.client_window_as_data = true;
+      break;
+    case PluginCommand::MainUnregistered:
+    case PluginCommand::LibraryUnloading:
+      break;
+    default:
+      Log(L"SendPluginCommand", L"no such command: " + std::to_wstring(code), false,
+          ERROR_INVALID_PARAMETER);
+      return;
+  }
+  const std::size_t delivered = server_.SendToAllClients({command});
+  Log(L"SendPluginCommand", L"command " + std::to_wstring(code) + L", told " +
+                                std::to_wstring(delivered) + L" of " +
+                                std::to_wstring(server_.client_count()) + L" clients");
+}
+
 void ControlCenter::Shutdown(const wchar_t* reason) {
   if (shut_down_) return;
   shut_down_ = true;
@@ -188,6 +221,9 @@ LRESULT ControlCenter::OnMainMessage(HWND window, UINT message, WPARAM wparam, L
     return 0;
   }
   switch (message) {
+    case kMessageSendPluginCommand:
+      if (!shut_down_) SendPluginCommand(wparam, lparam);
+      return 0;
     case WM_COMMAND:
       if (LOWORD(wparam) == kCommandTabsOn) {
         if (!shut_down_) SetTabsOn(!tabs_on_);

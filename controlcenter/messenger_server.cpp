@@ -5,6 +5,7 @@
 
 #include "common/event_log.h"
 #include "common/names.h"
+#include "common/value_list.h"
 
 namespace vm::controlcenter {
 namespace {
@@ -343,8 +344,14 @@ std::size_t MessengerServer::SendToAllClients(const std::vector<Command>& comman
     if (!c.main) continue;
     bool all = true;
     for (const Command& command : commands) {
+      std::string data = command.data;
+      if (command.client_window_as_data) {
+        ValueListWriter w;
+        w.AddInt64Low(reinterpret_cast<std::uintptr_t>(c.window));
+        data = w.Take();
+      }
       const std::string body =
-          CommandBody(next_message_id_++, 0, kRuleDispatcherReceiver, command.code, command.data);
+          CommandBody(next_message_id_++, 0, kRuleDispatcherReceiver, command.code, data);
       if (!SendCopyData(c.window, control::kCopyDataCommand, body)) {
         const DWORD error = GetLastError();
         LogTraffic(L"SendCommand",

@@ -45,6 +45,9 @@ class MessengerServer {
   struct Command {
     std::int32_t code = 0;
     std::string data;
+    // The data is each client's own messenger window as a packed value list
+    // (command 33, "registered with the main server").
+    bool client_window_as_data = false;
   };
   // Sends the commands, in order, to the rule dispatcher of every client
   // registered with the main server. A client that does not take one within

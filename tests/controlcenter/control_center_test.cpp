@@ -371,6 +371,43 @@ TEST(ControlCenter, TabsOnOffPublishesANewTableAndTellsEveryClientTwoThenFour) {
   EXPECT_EQ(center.Close(), 0u);
 }
 
+TEST(ControlCenter, EachPluginCommandReachesTheRuleDispatcherOfEveryClient) {
+  Center center;
+  ASSERT_TRUE(center.ready()) << center.Why();
+  TestClient client;
+  ASSERT_EQ(client.Register(center.main_server), 1);
+  ValueListWriter own_window;
+  own_window.AddInt64Low(reinterpret_cast<std::uintptr_t>(client.window()));
+  struct Case {
+    WPARAM code;
+    LPARAM option;
+    std::string data;
+  } const cases[] = {
+      {2, 0, ""},
+      {3, 0, ""},
+      {4, 0, "FoliantEnabled"},
+      {4, 1, "EventLogEnabled"},
+      {33, 0, own_window.bytes()},
+      {44, 0, ""},
+  };
+  // A code that is no plug-in command is refused: nothing reaches the client
+  // before the command posted after it.
+  PostMessageW(center.handler, controlcenter::kMessageSendPluginCommand, 5, 0);
+  for (const Case& c : cases) {
+    const std::size_t before = client.Commands().size();
+    PostMessageW(center.handler, controlcenter::kMessageSendPluginCommand, c.code, c.option);
+    ASSERT_TRUE(client.WaitFor([&](const TestClient& t) { return t.Commands().size() > before; }))
+        << c.code;
+    const auto command = client.Commands()[before];
+    EXPECT_EQ(command.code, static_cast<std::int32_t>(c.code));
+    EXPECT_EQ(command.receiver, "plugins/RuleDispatcher");
+    EXPECT_EQ(command.receiver_window, 0u);
+    EXPECT_EQ(command.data, c.data) << c.code;
+  }
+  EXPECT_EQ(client.Commands().size(), std::size(cases));
+  EXPECT_EQ(center.Close(), 0u);
+}
+
 // ---- ending, and a second copy -----------------------------------------------------
 
 TEST(ControlCenter, CloseUnregistersEveryClientThenUnloadsAndEndsWithZero) {
@@ -396,6 +433,7 @@ TEST(ControlCenter, CloseUnregistersEveryClientThenUnloadsAndEndsWithZero) {
   EXPECT_EQ(second.WaitExit(kBound), static_cast<DWORD>(controlcenter::kExitAlreadyRunning));
   EXPECT_TRUE(center.process().Running());
 
+  const std::uint32_t table = ReadServiceBlock()->rule_table_id;
   const ULONGLONG start = GetTickCount64();
   EXPECT_EQ(center.Close(), 0u);
   std::printf("control program ended %llu ms after WM_CLOSE\n", GetTickCount64() - start);
@@ -413,6 +451,7 @@ TEST(ControlCenter, CloseUnregistersEveryClientThenUnloadsAndEndsWithZero) {
   }
   // The blocks are gone with it.
   EXPECT_FALSE(ReadServiceBlock());
+  EXPECT_FALSE(ReadRuleTable(table));
 }
 
 TEST(ControlCenter, TheEndOfTheSessionEndsItLikeClose) {
