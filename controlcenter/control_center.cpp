@@ -2,6 +2,7 @@
 
 #include "common/control_program.h"
 #include "common/event_log.h"
+#include "controlcenter/log_queue.h"
 #include "common/names.h"
 #include "controlcenter/handler_commands.h"
 #include "controlcenter/program.h"
@@ -14,7 +15,7 @@ constexpr wchar_t kClass[] = L"TControlCenter";
 
 void Log(const wchar_t* operation, const std::wstring& detail, bool succeeded = true,
          DWORD error = 0) {
-  eventlog::LogEvent(kSource, kClass, operation, detail, succeeded, error);
+  QueueEvent(kSource, kClass, operation, detail, succeeded, error);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/event_log.h"
+#include "controlcenter/log_queue.h"
 #include "common/names.h"
 #include "common/value_list.h"
 
@@ -248,7 +249,7 @@ std::string MessengerServer::Act(const ClientMessage& m) {
       m.command == static_cast<std::int32_t>(control::ClientCommand::EventLogLine)) {
     // "pid;tid;text" as the library formats it, written as one line.
     if (eventlog::IsEventLogEnabled()) {
-      eventlog::WriteEventLine(FromAnsi(SanitizeEventLine(m.data)), true);
+      QueueEventLine(FromAnsi(SanitizeEventLine(m.data)));
     }
     return ResultCode(1);
   }
@@ -389,7 +390,7 @@ void MessengerServer::UnregisterAllClients() {
 
 void MessengerServer::Log(const wchar_t* operation, const std::wstring& detail, bool succeeded,
                           DWORD error) const {
-  eventlog::LogEvent(kSource, kClass, operation, detail, succeeded, error);
+  QueueEvent(kSource, kClass, operation, detail, succeeded, error);
 }
 
 void MessengerServer::LogTraffic(const wchar_t* operation, const std::wstring& detail,

@@ -9,6 +9,7 @@
 #include "common/single_instance.h"
 #include "controlcenter/command_line.h"
 #include "controlcenter/control_center.h"
+#include "controlcenter/log_queue.h"
 
 namespace vm::controlcenter {
 namespace {
@@ -73,6 +74,8 @@ bool AnotherCopyRuns() {
   }
 }
 
+constexpr DWORD kLogDrainTimeoutMs = 2000;
+
 }  // namespace
 
 int RunControlCenter(const wchar_t* command_line) {
@@ -104,12 +107,21 @@ int RunControlCenter(const wchar_t* command_line) {
     }
     eventlog::SetConfigFolder(folder);
 
-    const std::wstring product_folder = OwnFolder();
-    ControlCenter center(
-        options, std::make_unique<BuiltInRuleTableSource>(ContainerCommandLine(product_folder)),
-        std::make_unique<DoNothingHookHost>());
-    if (!center.Start(GetModuleHandleW(nullptr), product_folder)) return kExitStartFailed;
-    return center.Run();
+    StartLogWriter();
+    int code = kExitStartFailed;
+    {
+      const std::wstring product_folder = OwnFolder();
+      ControlCenter center(
+          options, std::make_unique<BuiltInRuleTableSource>(ContainerCommandLine(product_folder)),
+          std::make_unique<DoNothingHookHost>());
+      if (center.Start(GetModuleHandleW(nullptr), product_folder)) code = center.Run();
+    }
+    // The last lines get a moment; a file mutex held by a hung writer must
+    // not keep the program from ending. The writer thread may then still be
+    // inside the log code, so the process ends without running the static
+    // destructors that code uses.
+    if (!StopLogWriter(kLogDrainTimeoutMs)) ExitProcess(static_cast<UINT>(code));
+    return code;
   } catch (...) {
     return kExitStartFailed;
   }

@@ -208,6 +208,10 @@ TEST(ControlCenter, ClientRegistersGetsAHandleOfTheProgramAndItsLinesLandInTheLo
     FileAccessMutex lock(center.LogPath());
     ASSERT_TRUE(lock.valid());
     client.Send(center.main_server, "EventLogger", 75, "00000001;00000002;" + held, false);
+    // The program waits for the file, but not on its window thread: it goes
+    // on serving meanwhile.
+    TestClient meanwhile;
+    EXPECT_EQ(meanwhile.Register(center.main_server), 1);
     PumpFor(500);
     for (const std::string& line : center.Log()) EXPECT_EQ(line.find(held), std::string::npos);
     lock.Unlock();
@@ -475,6 +479,23 @@ TEST(ControlCenter, StartsAndEndsWithItsNotificationIcon) {
   Center center(L"");
   ASSERT_TRUE(center.ready()) << center.Why();
   EXPECT_EQ(center.Close(), 0u);
+}
+
+TEST(ControlCenter, ALogFileLockedForGoodDoesNotKeepItFromEnding) {
+  Center center;
+  ASSERT_TRUE(center.ready()) << center.Why();
+  TestClient client;
+  ASSERT_EQ(client.Register(center.main_server), 1);
+  FileAccessMutex lock(center.LogPath());  // a writer that hangs holding the file
+  ASSERT_TRUE(lock.valid());
+  client.Send(center.main_server, "EventLogger", 75, "00000001;00000002;locked out", false);
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(center.Close(), 0u);
+  std::printf("ended %llu ms after WM_CLOSE with the log file locked\n", GetTickCount64() - start);
+  EXPECT_TRUE(
+      HasHandshake(client, HandshakeCode::Unload) ||
+      client.WaitFor([](const TestClient& c) { return HasHandshake(c, HandshakeCode::Unload); }));
+  lock.Unlock();
 }
 
 // ---- untrusted input and hung clients -----------------------------------------------
