@@ -1,0 +1,7 @@
+#include <windows.h>
+
+#include "controlcenter/program.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  return vm::controlcenter::RunControlCenter(GetCommandLineW());
+}
