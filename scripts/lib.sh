@@ -91,22 +91,31 @@ configure_and_build() {
   grep -E 'warning:' "$BUILD/build.log" | sort -u | head -20 >&2 || true
 }
 
-# Our own X display, unless the caller gave one that answers.
+# Our own X display, unless the caller gave one that answers. Xvfb picks a
+# free display number itself and reports it once it accepts connections:
+# choosing a number by looking for free lock files raced other scripts
+# starting at the same moment, and two prefixes then shared one display,
+# which went away with whichever script ended first.
 start_display() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo_ok; then return 0; fi
-  local n
-  for n in $(seq 77 140); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      STARTED_PIDS+=($!)
+  local number_file
+  number_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+  local pid=$!
+  STARTED_PIDS+=($pid)
+  local i n
+  for i in $(seq 1 200); do
+    n=$(tr -dc '0-9' <"$number_file")
+    if [ -n "$n" ]; then
+      rm -f "$number_file"
       export DISPLAY=":$n"
-      local i
-      for i in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.05; done
-      echo "Xvfb did not come up on :$n" >&2
-      return 1
+      return 0
     fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
   done
-  echo "no free X display" >&2
+  rm -f "$number_file"
+  echo "Xvfb did not come up" >&2
   return 1
 }
 
