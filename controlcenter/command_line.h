@@ -13,7 +13,8 @@ struct Options {
   bool log_clients = false;    // --log-clients: every protocol exchange goes to the event log
   std::wstring config_folder;  // --config-folder <path>: the event log's folder, instead of
                                // the one the registry names
-  std::wstring rules_file;     // --rules-file <path>: reserved for the rules-file reader
+  std::wstring rules_file;     // --rules-file <path>: the window rules file instead of the
+                               // one in the configuration folder
 };
 
 struct ParseResult {

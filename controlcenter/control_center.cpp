@@ -12,6 +12,8 @@ namespace {
 
 constexpr wchar_t kSource[] = L"ControlCenter";
 constexpr wchar_t kClass[] = L"TControlCenter";
+constexpr UINT_PTR kRulesCheckTimer = 1;
+constexpr UINT kRulesCheckMs = 1000;
 
 void Log(const wchar_t* operation, const std::wstring& detail, bool succeeded = true,
          DWORD error = 0) {
@@ -67,9 +69,8 @@ bool ControlCenter::Start(HINSTANCE instance, const std::wstring& product_folder
   }
   Log(L"Start", L"product folder \"" + product_folder + L"\", rule table " +
                     control::Hex8(rule_tables_.current_id()));
-  if (!options_.rules_file.empty()) {
-    Log(L"RulesFile", L"\"" + options_.rules_file + L"\" is not read yet: built-in rule only");
-  }
+  // Edits of the rules file apply without a restart.
+  SetTimer(main_handler_, kRulesCheckTimer, kRulesCheckMs, nullptr);
   // The host gets the window that takes the service message.
   if (!hook_host_->Start(GetCurrentProcessId(), main_handler_, true, *this)) {
     Log(L"StartHookHost", names::kHookHostExe, false, GetLastError());
@@ -130,6 +131,15 @@ void ControlCenter::SetTabsOn(bool on) {
                      L" of " + std::to_wstring(server_.client_count()) + L" clients");
 }
 
+void ControlCenter::RulesMayHaveChanged() {
+  if (!rules_->Changed()) return;
+  if (!PublishRuleTable()) return;  // the old table stays in force
+  const std::size_t delivered = server_.SendToAllClients(
+      {{static_cast<std::int32_t>(control::PluginCommand::RuleTableChanged), {}}});
+  Log(L"RulesChanged", L"told " + std::to_wstring(delivered) + L" of " +
+                           std::to_wstring(server_.client_count()) + L" clients");
+}
+
 void ControlCenter::SendPluginCommand(WPARAM code, LPARAM option) {
   using control::PluginCommand;
   MessengerServer::Command command;
@@ -166,6 +176,7 @@ void ControlCenter::SendPluginCommand(WPARAM code, LPARAM option) {
 void ControlCenter::Shutdown(const wchar_t* reason) {
   if (shut_down_) return;
   shut_down_ = true;
+  if (main_handler_ != nullptr) KillTimer(main_handler_, kRulesCheckTimer);
   hook_host_->Stop();
   server_.UnregisterAllClients();
   tray_.Remove();
@@ -222,6 +233,9 @@ LRESULT ControlCenter::OnMainMessage(HWND window, UINT message, WPARAM wparam, L
     return 0;
   }
   switch (message) {
+    case WM_TIMER:
+      if (wparam == kRulesCheckTimer && !shut_down_) RulesMayHaveChanged();
+      return 0;
     case kMessageSendPluginCommand:
       if (!shut_down_) SendPluginCommand(wparam, lparam);
       return 0;

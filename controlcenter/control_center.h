@@ -35,6 +35,8 @@ class ControlCenter final : public HookHostEvents {
   bool CreateHandlerWindows(HINSTANCE instance);
   bool PublishRuleTable();
   void SetTabsOn(bool on);
+  // Publishes the table again and tells every client when its source changed.
+  void RulesMayHaveChanged();
   void SendPluginCommand(WPARAM code, LPARAM option);
   // Unregisters every client and closes the blocks; safe to call twice.
   void Shutdown(const wchar_t* reason);

@@ -10,6 +10,7 @@
 #include "controlcenter/command_line.h"
 #include "controlcenter/control_center.h"
 #include "controlcenter/log_queue.h"
+#include "controlcenter/rules_file_source.h"
 
 namespace vm::controlcenter {
 namespace {
@@ -75,6 +76,24 @@ bool AnotherCopyRuns() {
 }
 
 constexpr DWORD kLogDrainTimeoutMs = 2000;
+constexpr wchar_t kRulesFileName[] = L"WindowRules.txt";
+
+// The rules file given, else the one in the configuration folder. Without a
+// configuration folder there is nowhere to keep one: the built-in Explorer
+// rule alone.
+std::unique_ptr<RuleTableSource> MakeRuleTableSource(const Options& options,
+                                                     const std::wstring& config_folder,
+                                                     const std::wstring& product_folder) {
+  std::wstring path = options.rules_file;
+  if (path.empty() && !config_folder.empty()) path = config_folder + kRulesFileName;
+  const std::wstring command_line = ContainerCommandLine(product_folder);
+  if (path.empty()) return std::make_unique<BuiltInRuleTableSource>(command_line);
+  return std::make_unique<RulesFileTableSource>(
+      path, command_line, [](const std::wstring& text, bool failure) {
+        QueueEvent(L"ControlCenter", L"TRulesFile", L"ReadRules", text, !failure,
+                   failure ? ERROR_INVALID_DATA : 0);
+      });
+}
 
 }  // namespace
 
@@ -111,9 +130,8 @@ int RunControlCenter(const wchar_t* command_line) {
     int code = kExitStartFailed;
     {
       const std::wstring product_folder = OwnFolder();
-      ControlCenter center(
-          options, std::make_unique<BuiltInRuleTableSource>(ContainerCommandLine(product_folder)),
-          std::make_unique<DoNothingHookHost>());
+      ControlCenter center(options, MakeRuleTableSource(options, folder, product_folder),
+                           std::make_unique<DoNothingHookHost>());
       if (center.Start(GetModuleHandleW(nullptr), product_folder)) code = center.Run();
     }
     // The last lines get a moment; a file mutex held by a hung writer must

@@ -15,6 +15,9 @@ class RuleTableSource {
   // included) followed by the node list. `tabs_enabled` is the state of the
   // "Tabs on" switch, which enables or disables the built-in Explorer rule.
   virtual std::string TableBytes(bool tabs_enabled) = 0;
+  // True when what the table is made from changed since the last
+  // TableBytes, so that it is published again.
+  virtual bool Changed() const { return false; }
 };
 
 // A table of one built-in Explorer rule node (kind 8) whose path is the

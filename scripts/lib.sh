@@ -161,6 +161,11 @@ prepare_prefix() {
 # pays for (or inherits the pipes of) Wine's start-up services.
 boot_prefix() {
   wine_env
+  # A server left running for this prefix (a crashed run, a program started
+  # by hand) keeps its desktop on the X display it was started with; every
+  # window made on ours would then name a parent that does not exist there.
+  "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+  "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
   "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
   # Starts Wine's desktop process detached too; otherwise the first test

@@ -17,6 +17,7 @@
 #include "common/value_list.h"
 #include "controlcenter/handler_commands.h"
 #include "controlcenter/program.h"
+#include "hooklib/app/rule_table.h"
 #include "tests/controlcenter/test_client.h"
 #include "tests/support/child_process.h"
 #include "tests/support/message_pump.h"
@@ -108,6 +109,7 @@ class Center {
   bool ready() const { return main_server && shell_server && handler && shell_handler; }
   ChildProcess& process() { return process_; }
   std::wstring LogPath() const { return folder_ + L"\\" + names::kEventLogFile; }
+  std::wstring RulesPath() const { return folder_ + L"\\WindowRules.txt"; }
   std::vector<std::string> Log() const { return ReadLines(LogPath()); }
   bool WaitForLog(const std::string& needle, DWORD timeout = kBound) const {
     return PumpUntil(
@@ -334,6 +336,90 @@ TEST(ControlCenter, PublishesTheServiceBlockAndTheBuiltInExplorerRule) {
   EXPECT_EQ(rule->enabled, 1u);
   EXPECT_EQ(rule->path, L"\"" + BinDir() + L"\\VellmarkToolsTabbedContainer64.exe\" -");
   EXPECT_EQ(rule->next_kind, 0u);
+  EXPECT_EQ(center.Close(), 0u);
+}
+
+// Matches a window against a published table the way the hook library does.
+std::optional<hooklib::MatchResult> MatchPublished(std::uint32_t id, const char* file,
+                                                   const char* window_class, bool in_explorer) {
+  UniqueHandle mapping(
+      OpenFileMappingW(FILE_MAP_READ, FALSE, control::RuleTableBlockName(id).c_str()));
+  if (!mapping) return std::nullopt;
+  std::uint32_t size = 0;
+  {
+    UniqueMapView head(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 4));
+    if (!head) return std::nullopt;
+    size = Load32(static_cast<const char*>(head.get()));
+  }
+  UniqueMapView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, size));
+  if (!view) return std::nullopt;
+  hooklib::WindowInfo info;
+  info.file_name = file;
+  info.window_class = window_class;
+  info.window_caption = "Untitled";
+  hooklib::MatchContext context;
+  context.in_explorer = in_explorer;
+  return hooklib::MatchWindowRule(
+      info, std::span(static_cast<const std::uint8_t*>(view.get()), size), context);
+}
+
+void WriteText(const std::wstring& path, const std::string& text) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  ASSERT_TRUE(file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                                nullptr));
+}
+
+TEST(ControlCenter, TheRulesFileIsMadeForANewUserAndEditsApplyWithoutARestart) {
+  Center center;
+  ASSERT_TRUE(center.ready()) << center.Why();
+  TestClient client;
+  ASSERT_EQ(client.Register(center.main_server), 1);
+
+  // A new user's file holds the built-in rule, switched on.
+  const auto first = ReadRuleTable(ReadServiceBlock()->rule_table_id);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->enabled, 1u);
+  ASSERT_FALSE(ReadLines(center.RulesPath()).empty()) << "no rules file was made";
+  const std::uint32_t before = ReadServiceBlock()->rule_table_id;
+  auto folder = MatchPublished(before, "C:\\windows\\explorer.exe", "CabinetWClass", true);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->info.rule_type, hooklib::RuleType::Foliant);
+
+  // An edit with one rule and one line the reader refuses: the rule applies,
+  // the bad line is reported with its number, and every client hears of it.
+  const std::size_t commands_before = client.Commands().size();
+  WriteText(center.RulesPath(),
+            "explorer on\r\n"
+            "specific Notes file=*\\NOTEPAD.EXE\r\n"
+            "frobnicate everything\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return ReadServiceBlock()->rule_table_id != before; }, kBound))
+      << "the edit was not published";
+  const std::uint32_t edited = ReadServiceBlock()->rule_table_id;
+  EXPECT_TRUE(client.WaitFor([&](const TestClient& c) {
+    const auto commands = c.Commands();
+    return commands.size() > commands_before && commands[commands_before].code == 2;
+  }));
+  EXPECT_TRUE(center.WaitForLog("TRulesFile;Failed;ReadRules;"));
+  EXPECT_TRUE(center.WaitForLog("WindowRules.txt\" line 3: "));
+  const auto notes = MatchPublished(edited, "C:\\WINDOWS\\NOTEPAD.EXE", "Notepad", false);
+  ASSERT_TRUE(notes);
+  EXPECT_EQ(notes->info.rule_type, hooklib::RuleType::Specific);
+  EXPECT_EQ(notes->info.name, "Notes");
+  folder = MatchPublished(edited, "C:\\windows\\explorer.exe", "CabinetWClass", true);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->info.rule_type, hooklib::RuleType::Foliant);
+
+  // "Tabs on" switched off takes the Explorer rule out of service, not the
+  // user's own rules.
+  PostMessageW(center.handler, WM_COMMAND, controlcenter::kCommandTabsOn, 0);
+  ASSERT_TRUE(PumpUntil([&] { return ReadServiceBlock()->rule_table_id != edited; }, kBound));
+  const std::uint32_t off = ReadServiceBlock()->rule_table_id;
+  EXPECT_EQ(ReadRuleTable(off)->enabled, 0u);
+  const auto still = MatchPublished(off, "C:\\WINDOWS\\NOTEPAD.EXE", "Notepad", false);
+  ASSERT_TRUE(still);
+  EXPECT_EQ(still->info.name, "Notes");
   EXPECT_EQ(center.Close(), 0u);
 }
 
