@@ -146,6 +146,8 @@ int HookHost::Run(const HostCommand& command) {
   InitSharedNames(Deliverable::HookHost);
   service_message_ = Names().service;
   Serve();
+  // Global atoms outlive the process unless given back.
+  FinalizeSharedNames();
   return 0;
 }
 
