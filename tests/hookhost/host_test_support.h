@@ -90,6 +90,16 @@ class ControlDouble {
   ChildProcess process_;
 };
 
+// What a host that did not come up was doing, for the failure message.
+inline std::string HostState(ChildProcess& host, HostEvents& events) {
+  DWORD code = STILL_ACTIVE;
+  if (!host.Running()) GetExitCodeProcess(host.handle(), &code);
+  return std::string("host ") +
+         (code == STILL_ACTIVE ? "still running" : "ended with " + std::to_string(code)) +
+         (HostEvents::Taken(events.relogin) ? ", re-login set" : "") +
+         (HostEvents::Taken(events.shutdown) ? ", shutdown set" : "");
+}
+
 // A folder of its own for one case, removed with everything in it.
 class RunFolder {
  public:

@@ -74,7 +74,7 @@ std::vector<std::string> ServeAndStop(HostFolder& f, HostEvents& events, const w
   ControlDouble control(false);
   EXPECT_TRUE(control.WaitReady());
   ChildProcess host(f.host(), control.HostArguments(stage));
-  EXPECT_TRUE(HostEvents::Taken(events.startup, kBound));
+  EXPECT_TRUE(HostEvents::Taken(events.startup, kBound)) << HostState(host, events);
   SetEvent(events.shutdown.get());
   EXPECT_EQ(host.WaitExit(kBound), 0u);
   EXPECT_TRUE(HostEvents::Taken(events.shutdown));
@@ -206,7 +206,13 @@ TEST_F(StagingTest, MouseHookRequestsFollowTheFlag) {
     ControlDouble control(false);
     ASSERT_TRUE(control.WaitReady());
     ChildProcess host(f.host(), control.HostArguments(L"1"));
-    ASSERT_TRUE(HostEvents::Taken(events_.startup, kBound));
+    ASSERT_TRUE(HostEvents::Taken(events_.startup, kBound))
+        << HostState(host, events_) << "; notes:\n"
+        << [&] {
+             std::string all;
+             for (const std::string& n : ReadLines(f.path(L"double.log"))) all += n + "\n";
+             return all;
+           }();
     for (UINT r : c.requests) PostMessageW(control.window(), r, 0, 0);
     // The last request acts; once its call is noted, the ones before were handled.
     EXPECT_TRUE(PumpUntil([&] { return f.Notes(host.id()).size() >= 2 + c.before_stop; }, kBound));
