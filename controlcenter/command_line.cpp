@@ -22,6 +22,10 @@ ParseResult ParseCommandLine(const std::vector<std::wstring>& arguments) {
       options.no_tray = true;
     } else if (a == L"--log-clients") {
       options.log_clients = true;
+    } else if (a == L"--no-hook-host") {
+      options.no_hook_host = true;
+    } else if (a == L"--no-staging") {
+      options.no_staging = true;
     } else if (a == L"--config-folder") {
       if (!take_path(options.config_folder)) return result;
     } else if (a == L"--rules-file") {
@@ -46,6 +50,9 @@ std::wstring UsageText() {
          L"  --config-folder <path>  write the event log into <path> instead of the\r\n"
          L"                          folder ConfigFilesLocation names\r\n"
          L"  --log-clients           log every exchange with the messenger clients\r\n"
+         L"  --no-hook-host          do not start VellmarkFoliantCenter64.exe (no hooks)\r\n"
+         L"  --no-staging            the hook host loads vfoemb64.dll from this folder\r\n"
+         L"                          instead of a copy in the temporary folder\r\n"
          L"  --rules-file <path>     the window rules file (default: WindowRules.txt in the\r\n"
          L"                          configuration folder, made when missing)\r\n"
          L"  --help                  this text\r\n"

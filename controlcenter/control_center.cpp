@@ -72,7 +72,7 @@ bool ControlCenter::Start(HINSTANCE instance, const std::wstring& product_folder
   // Edits of the rules file apply without a restart.
   SetTimer(main_handler_, kRulesCheckTimer, kRulesCheckMs, nullptr);
   // The host gets the window that takes the service message.
-  if (!hook_host_->Start(GetCurrentProcessId(), main_handler_, true, *this)) {
+  if (!hook_host_->Start(GetCurrentProcessId(), main_handler_, !options_.no_staging, *this)) {
     Log(L"StartHookHost", names::kHookHostExe, false, GetLastError());
   }
   server_.AnnounceToExistingClients();

@@ -9,6 +9,7 @@
 #include "common/single_instance.h"
 #include "controlcenter/command_line.h"
 #include "controlcenter/control_center.h"
+#include "controlcenter/hook_host.h"
 #include "controlcenter/log_queue.h"
 #include "controlcenter/rules_file_source.h"
 
@@ -130,8 +131,14 @@ int RunControlCenter(const wchar_t* command_line) {
     int code = kExitStartFailed;
     {
       const std::wstring product_folder = OwnFolder();
+      std::unique_ptr<HookHostControl> hook_host;
+      if (options.no_hook_host) {
+        hook_host = std::make_unique<DoNothingHookHost>();
+      } else {
+        hook_host = std::make_unique<LaunchedHookHost>();
+      }
       ControlCenter center(options, MakeRuleTableSource(options, folder, product_folder),
-                           std::make_unique<DoNothingHookHost>());
+                           std::move(hook_host));
       if (center.Start(GetModuleHandleW(nullptr), product_folder)) code = center.Run();
     }
     // The last lines get a moment; a file mutex held by a hung writer must

@@ -131,13 +131,18 @@ int HookHost::Run(const HostCommand& command) {
     SingleAppInstance instance(names::kHookHostInstanceId);
     if (instance.AppAlreadyExist()) return 0;
   }
-  if (command.parent_id == 0) return 0;
+  // Our own id is no parent: under Wine a dead parent's id is soon given to
+  // a new process, this one included, and we would wait on ourselves.
+  if (command.parent_id == 0 || command.parent_id == GetCurrentProcessId()) return 0;
 
   SetLastError(0);
   parent_.reset(OpenProcess(SYNCHRONIZE, FALSE, command.parent_id));
   const DWORD open_error = GetLastError();
   Log(L"OpenProcess", std::to_wstring(command.parent_id), static_cast<bool>(parent_), open_error);
   if (!parent_) return 0;
+  // A parent that has already ended (its process object kept by a handle of
+  // someone else) has nothing left for us to serve.
+  if (WaitForSingleObject(parent_.get(), 0) == WAIT_OBJECT_0) return 0;
 
   control_window_ = reinterpret_cast<HWND>(command.window);
   if (control_window_ == nullptr) return 0;

@@ -87,7 +87,7 @@ class Center {
     folder_ = TempFolder() + UniqueName(L"vfo_center");
     CreateDirectoryW(folder_.c_str(), nullptr);
     process_ = ChildProcess(BinPath(L"VellmarkFoliantCenter.exe"),
-                            L"--config-folder \"" + folder_ + L"\" " + extra);
+                            L"--config-folder \"" + folder_ + L"\" --no-hook-host " + extra);
     PumpUntil(
         [&] {
           main_server = FindMessageWindowOf(names::kMessengerServerClass, process_.id());

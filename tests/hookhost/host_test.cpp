@@ -98,13 +98,12 @@ TEST_F(HookHostTest, NoArgumentsStartsTheControlProgramHiddenOtherCountsDoNothin
 TEST_F(HookHostTest, RefusedParentOrWindowEndsSilentlyBeforeLoading) {
   ControlDouble control(false);
   ASSERT_TRUE(control.WaitReady());
-  // A process that has ended: its id opens nothing.
-  DWORD gone = 0;
-  {
-    ChildProcess quick(HostExe(), L"1 2");
-    gone = quick.id();
-    quick.WaitExit(kBound);
-  }
+  // A process that has ended. Its handle stays open here, so that its id is
+  // not given to a new process (Wine reuses ids at once; the host of a later
+  // case could otherwise get it).
+  ChildProcess quick(HostExe(), L"1 2");
+  const DWORD gone = quick.id();
+  quick.WaitExit(kBound);
   const std::wstring pid = std::to_wstring(control.process().id());
   struct Case {
     std::wstring args;
@@ -131,14 +130,16 @@ TEST_F(HookHostTest, RefusedParentOrWindowEndsSilentlyBeforeLoading) {
   }
   EXPECT_EQ(control.record().announcements, 0u);
 
-  // The failed open is logged with the error of OpenProcess itself.
+  // The failed open is logged with the error of OpenProcess itself. Process
+  // ids are multiples of four: this one never opens.
+  constexpr DWORD kNoSuchProcess = 3;
   LogTail log;
-  ChildProcess run(HostExe(), std::to_wstring(gone) + L" 123 1");
+  ChildProcess run(HostExe(), std::to_wstring(kNoSuchProcess) + L" 123 1");
   run.WaitExit(kBound);
   SetLastError(0);
-  EXPECT_EQ(OpenProcess(SYNCHRONIZE, FALSE, gone), nullptr);
+  EXPECT_EQ(OpenProcess(SYNCHRONIZE, FALSE, kNoSuchProcess), nullptr);
   const DWORD error = GetLastError();
-  EXPECT_TRUE(log.Has("TCCApp;Failed;OpenProcess;" + std::to_string(gone) + ";" +
+  EXPECT_TRUE(log.Has("TCCApp;Failed;OpenProcess;" + std::to_string(kNoSuchProcess) + ";" +
                       Narrow(eventlog::ErrorText(error))))
       << log.Dump() << "expected error " << error;
 }
