@@ -31,6 +31,8 @@ std::atomic<bool> g_bands_unsupported_by_host{false};
 std::atomic<WindowBandQuery> g_band_query{nullptr};
 
 constexpr int kBandUnknown = -1;
+// Bound of every send from a hook to a window that may hang.
+constexpr UINT kSendTimeoutMs = 1000;
 
 int SystemWindowBand(HWND window) noexcept {
   if (GetWindowBandFn get = g_get_window_band.load(std::memory_order_relaxed)) {
@@ -103,6 +105,49 @@ AfterMessageBlock* TakeAfterBlock(LPARAM value) noexcept {
   return found ? block : nullptr;
 }
 
+// Stubs this library queued for release with service code 65 (the window
+// that used the stub was just destroyed). The code can be posted by any
+// process with any address, the address of a stub still in use included:
+// only a stub listed here, and only on the thread that queued it, is freed.
+struct PendingFree {
+  void* stub = nullptr;
+  DWORD thread_id = 0;
+};
+SRWLOCK g_pending_free_lock = SRWLOCK_INIT;
+std::vector<PendingFree>* g_pending_frees = nullptr;
+
+bool RememberPendingFree(void* stub) noexcept {
+  AcquireSRWLockExclusive(&g_pending_free_lock);
+  bool ok = true;
+  try {
+    if (g_pending_frees == nullptr) g_pending_frees = new std::vector<PendingFree>();
+    g_pending_frees->push_back(PendingFree{stub, GetCurrentThreadId()});
+  } catch (...) {
+    ok = false;
+  }
+  ReleaseSRWLockExclusive(&g_pending_free_lock);
+  return ok;
+}
+
+bool TakePendingFree(LPARAM value) noexcept {
+  void* stub = reinterpret_cast<void*>(value);
+  if (stub == nullptr) return false;
+  const DWORD self = GetCurrentThreadId();
+  AcquireSRWLockExclusive(&g_pending_free_lock);
+  bool found = false;
+  if (g_pending_frees != nullptr) {
+    auto it =
+        std::find_if(g_pending_frees->begin(), g_pending_frees->end(),
+                     [&](const PendingFree& p) { return p.stub == stub && p.thread_id == self; });
+    if (it != g_pending_frees->end()) {
+      g_pending_frees->erase(it);
+      found = true;
+    }
+  }
+  ReleaseSRWLockExclusive(&g_pending_free_lock);
+  return found;
+}
+
 // ---- Window tests ----------------------------------------------------------------
 
 UINT ServiceMessage() noexcept { return Names().service; }
@@ -139,6 +184,23 @@ bool IsUtilityWindow(HWND window) noexcept {
 
 bool IsExplorerFrame(HWND window) noexcept {
   return WindowHasClass(window, ClassAtom::Cabinet) || WindowHasClass(window, ClassAtom::Explore);
+}
+
+bool IsWindowOfThisThread(HWND window) noexcept {
+  return window != nullptr && IsWindow(window) &&
+         GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+}
+
+// A send from a hook path: the window may belong to another thread, which
+// may hang; the host's thread must not hang with it. Answers 0 when the send
+// failed or timed out.
+LRESULT BoundedSend(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                           &result)) {
+    return 0;
+  }
+  return static_cast<LRESULT>(result);
 }
 
 bool HasIgnoredClass(HWND window) { return IsIgnoredWindowClass(ClassNameOf(window)); }
@@ -209,13 +271,19 @@ bool HandleServiceMessage(MSG& msg) {
   ComPtr<ProcessHook> hook;
   switch (msg.wParam) {
     case service::kSetCapture:
-      SetCapture(reinterpret_cast<HWND>(msg.lParam));
+      // Any process can post this: only a window of this thread may take
+      // the capture here.
+      if (IsWindowOfThisThread(reinterpret_cast<HWND>(msg.lParam))) {
+        SetCapture(reinterpret_cast<HWND>(msg.lParam));
+      }
       return true;
     case service::kReleaseCapture:
       ReleaseCapture();
       return true;
     case service::kFreeStub:
-      StubPool::Instance().FreeStub(reinterpret_cast<void*>(msg.lParam));  // checks the address
+      // Consumed either way; freed only when this library queued it here.
+      if (TakePendingFree(msg.lParam))
+        StubPool::Instance().FreeStub(reinterpret_cast<void*>(msg.lParam));
       return true;
     case service::kCaptionChanged:
       hook = GetProcessHook();
@@ -230,15 +298,18 @@ bool HandleServiceMessage(MSG& msg) {
     case service::kResetHook: {
       hook = GetProcessHook();
       if (!hook || msg.hwnd == nullptr) return false;
-      if (SendMessageW(msg.hwnd, ServiceMessage(), service::kQueryResetHook, 0) ==
+      // A posted message belongs to a window of this thread; the sends
+      // are bounded all the same, in case it is not.
+      if (!IsWindowOfThisThread(msg.hwnd)) return false;
+      if (BoundedSend(msg.hwnd, ServiceMessage(), service::kQueryResetHook, 0) ==
           service::kLeaveAloneAnswer) {
         return false;
       }
       ComPtr<ExtenderHooks> extender = hook->GetWindowExtender(msg.hwnd);
       if (!extender) return false;
       extender->ResetHook();
-      SendMessageW(msg.hwnd, ServiceMessage(), service::kUnregister, 0);
-      SendMessageW(msg.hwnd, ServiceMessage(), service::kCheckCandidate, 0);
+      BoundedSend(msg.hwnd, ServiceMessage(), service::kUnregister, 0);
+      BoundedSend(msg.hwnd, ServiceMessage(), service::kCheckCandidate, 0);
       return true;
     }
     case service::kDeferredCheck:
@@ -401,8 +472,8 @@ void ForwardAltTab(const MSG& msg) {
   // The container may hang; Explorer must not hang with it.
   DWORD_PTR result = 0;
   SendMessageTimeoutW(main, names::WM_TC_ALTTABHOTKEY, LOWORD(msg.lParam),
-                      reinterpret_cast<LPARAM>(GetForegroundWindow()), SMTO_ABORTIFHUNG, 1000,
-                      &result);
+                      reinterpret_cast<LPARAM>(GetForegroundWindow()), SMTO_ABORTIFHUNG,
+                      kSendTimeoutMs, &result);
 }
 
 bool IsMouseClick(UINT m) noexcept {
@@ -523,7 +594,8 @@ bool ExamineWindowPos(const CWPSTRUCT& cwp) {
       (GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD)) {
     HWND parent = GetAncestor(window, GA_PARENT);
     if (parent != nullptr && IsWpfWrapperClass(ClassNameOf(parent))) {
-      SendMessageW(parent, ServiceMessage(), service::kCaptionChanged, 0);
+      // The parent may belong to another thread (WPF hosts do that).
+      BoundedSend(parent, ServiceMessage(), service::kCaptionChanged, 0);
     }
     return true;
   }
@@ -588,8 +660,12 @@ void ForgetDestroyedWindow(HWND window) {
                                                 : GetWindowLongPtrA(window, GWLP_WNDPROC);
   if (reinterpret_cast<void*>(proc) == stub) {
     // Freed once the window is gone, on this thread, by the message hook.
-    PostThreadMessageW(GetCurrentThreadId(), ServiceMessage(), service::kFreeStub,
-                       reinterpret_cast<LPARAM>(stub));
+    if (!StubPool::Instance().IsStub(stub) || !RememberPendingFree(stub)) return;
+    if (!PostThreadMessageW(GetCurrentThreadId(), ServiceMessage(), service::kFreeStub,
+                            reinterpret_cast<LPARAM>(stub))) {
+      // Nobody will ask for it: the window is gone, so it can go at once.
+      if (TakePendingFree(reinterpret_cast<LPARAM>(stub))) StubPool::Instance().FreeStub(stub);
+    }
   }
 }
 

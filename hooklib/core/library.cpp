@@ -281,6 +281,7 @@ BOOL UninstallMainHooks() noexcept {
 }
 
 bool HookCurrentThread() noexcept {
+  FreeRetiredStubs();  // of threads that ended since the last call
   if (!g_flags.explorer) return false;
   ThreadHookList* list = g_thread_hooks.load(std::memory_order_acquire);
   if (list == nullptr || !TrampolinesActive() || ApplicationUnloading()) return false;

@@ -5,7 +5,7 @@
 // procedure stub pages of the earlier one. Tests and fixtures read it too.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "common/names.h"
@@ -48,11 +48,25 @@ static_assert(offsetof(TrampolineBlock, call_wnd_proc_ret) == 24);
 static_assert(offsetof(TrampolineBlock, trampoline0) == 32);
 static_assert(offsetof(TrampolineBlock, trampoline1) == 40);
 
-// "Local\{...}_EALocalStorageV8147_" + the process id as 8 upper-case hex digits.
+// "Local\{...}_EALocalStorageV8147_" + the process id as 8 upper-case hex
+// digits, written into a fixed buffer: the library builds it while the
+// loader calls it, where nothing may allocate or throw.
+inline constexpr std::size_t kMappingNameLength = std::size(names::kLocalStoragePrefix) - 1 + 8;
+using MappingNameBuffer = wchar_t[kMappingNameLength + 1];
+
+inline void MappingName(std::uint32_t process_id, MappingNameBuffer& out) noexcept {
+  constexpr std::size_t prefix = std::size(names::kLocalStoragePrefix) - 1;
+  for (std::size_t i = 0; i < prefix; ++i) out[i] = names::kLocalStoragePrefix[i];
+  constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+  for (std::size_t i = 0; i < 8; ++i) out[prefix + i] = kHex[(process_id >> (28 - 4 * i)) & 0xF];
+  out[kMappingNameLength] = L'\0';
+}
+
+// The same for tests and fixtures, which may allocate.
 inline std::wstring MappingName(std::uint32_t process_id) {
-  wchar_t hex[9] = {};
-  std::swprintf(hex, 9, L"%08X", static_cast<unsigned>(process_id));
-  return std::wstring(names::kLocalStoragePrefix) + hex;
+  MappingNameBuffer name;
+  MappingName(process_id, name);
+  return std::wstring(name);
 }
 
 }  // namespace vm::hooklib::storage

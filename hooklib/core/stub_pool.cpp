@@ -45,6 +45,29 @@ std::uint64_t IsBadReadPtrAddress() {
   return address;
 }
 
+// Stub pages are execute-read while nobody writes to them; a stub is
+// written (under the pool's lock) with its page made writable for just that
+// time. Other threads may be running other stubs of the page meanwhile, so
+// it stays executable throughout.
+class PageWriteScope {
+ public:
+  explicit PageWriteScope(std::uint8_t* page) noexcept : page_(page) {
+    DWORD old = 0;
+    writable_ = VirtualProtect(page_, kPageSize, PAGE_EXECUTE_READWRITE, &old) != 0;
+  }
+  ~PageWriteScope() {
+    DWORD old = 0;
+    if (writable_) VirtualProtect(page_, kPageSize, PAGE_EXECUTE_READ, &old);
+  }
+  PageWriteScope(const PageWriteScope&) = delete;
+  PageWriteScope& operator=(const PageWriteScope&) = delete;
+  bool writable() const noexcept { return writable_; }
+
+ private:
+  std::uint8_t* page_;
+  bool writable_ = false;
+};
+
 // A page made by this library (this copy or an earlier one): its dispatcher
 // is ours, bound to this process's counter.
 bool LooksLikeOurPage(const std::uint8_t* page) {
@@ -140,6 +163,8 @@ std::uint8_t* StubPool::NewPage() noexcept {
     code::WriteU64(stub + code::kStubMethodCodeOffset, reinterpret_cast<std::uint64_t>(free_list_));
     free_list_ = stub;
   }
+  DWORD old_protect = 0;
+  VirtualProtect(page, kPageSize, PAGE_EXECUTE_READ, &old_protect);
   FlushInstructionCache(GetCurrentProcess(), page, kPageSize);
   RegisterUnwindData(page);
   pages_ = page;
@@ -148,17 +173,22 @@ std::uint8_t* StubPool::NewPage() noexcept {
 
 void* StubPool::AllocateStub(const StubMethod& method) noexcept {
   AcquireSRWLockExclusive(&lock_);
-  if (free_list_ == nullptr && NewPage() == nullptr) {
-    ReleaseSRWLockExclusive(&lock_);
-    return nullptr;
-  }
   std::uint8_t* stub = free_list_;
-  free_list_ = NextLink(stub, code::kStubMethodCodeOffset);
-  code::WriteU64(stub + code::kStubMethodCodeOffset, reinterpret_cast<std::uint64_t>(method.code));
-  code::WriteU64(stub + code::kStubMethodObjectOffset,
-                 reinterpret_cast<std::uint64_t>(method.object));
-  if (!code::IsCallForm(stub)) code::WriteCallForm(stub, DispatcherOf(PageOf(stub)));
-  FlushInstructionCache(GetCurrentProcess(), stub, kStubSize);
+  if (stub == nullptr && NewPage() != nullptr) stub = free_list_;
+  if (stub != nullptr) {
+    PageWriteScope write(PageOf(stub));  // restored before the lock is released
+    if (write.writable()) {
+      free_list_ = NextLink(stub, code::kStubMethodCodeOffset);
+      code::WriteU64(stub + code::kStubMethodCodeOffset,
+                     reinterpret_cast<std::uint64_t>(method.code));
+      code::WriteU64(stub + code::kStubMethodObjectOffset,
+                     reinterpret_cast<std::uint64_t>(method.object));
+      if (!code::IsCallForm(stub)) code::WriteCallForm(stub, DispatcherOf(PageOf(stub)));
+      FlushInstructionCache(GetCurrentProcess(), stub, kStubSize);
+    } else {
+      stub = nullptr;
+    }
+  }
   ReleaseSRWLockExclusive(&lock_);
   return stub;
 }
@@ -167,12 +197,16 @@ void StubPool::FreeStub(void* address) noexcept {
   auto* stub = static_cast<std::uint8_t*>(address);
   AcquireSRWLockExclusive(&lock_);
   if (IsStubLocked(stub) && !IsFreeLocked(stub)) {
-    // A stub still called by mistake finds no object and calls nothing.
-    code::WriteU64(stub + code::kStubMethodObjectOffset, 0);
-    code::WriteU64(stub + code::kStubMethodCodeOffset, reinterpret_cast<std::uint64_t>(free_list_));
-    if (!code::IsCallForm(stub)) code::WriteCallForm(stub, DispatcherOf(PageOf(stub)));
-    FlushInstructionCache(GetCurrentProcess(), stub, kStubSize);
-    free_list_ = stub;
+    PageWriteScope write(PageOf(stub));
+    if (write.writable()) {
+      // A stub still called by mistake finds no object and calls nothing.
+      code::WriteU64(stub + code::kStubMethodObjectOffset, 0);
+      code::WriteU64(stub + code::kStubMethodCodeOffset,
+                     reinterpret_cast<std::uint64_t>(free_list_));
+      if (!code::IsCallForm(stub)) code::WriteCallForm(stub, DispatcherOf(PageOf(stub)));
+      FlushInstructionCache(GetCurrentProcess(), stub, kStubSize);
+      free_list_ = stub;
+    }
   }
   ReleaseSRWLockExclusive(&lock_);
 }
@@ -184,13 +218,16 @@ void* StubPool::RetargetStub(void* address, const StubMethod* method) noexcept {
   // Only a forwarder has a window procedure to give back; a stub in call
   // form (in use, or free) is left alone.
   if (IsStubLocked(stub) && !code::IsCallForm(stub) && !IsFreeLocked(stub)) {
-    previous = reinterpret_cast<void*>(code::ReadU64(stub + code::kStubTargetOffset));
-    code::WriteU64(stub + code::kStubMethodCodeOffset,
-                   reinterpret_cast<std::uint64_t>(method ? method->code : nullptr));
-    code::WriteU64(stub + code::kStubMethodObjectOffset,
-                   reinterpret_cast<std::uint64_t>(method ? method->object : nullptr));
-    code::WriteCallForm(stub, DispatcherOf(PageOf(stub)));
-    FlushInstructionCache(GetCurrentProcess(), stub, kStubSize);
+    PageWriteScope write(PageOf(stub));
+    if (write.writable()) {
+      previous = reinterpret_cast<void*>(code::ReadU64(stub + code::kStubTargetOffset));
+      code::WriteU64(stub + code::kStubMethodCodeOffset,
+                     reinterpret_cast<std::uint64_t>(method ? method->code : nullptr));
+      code::WriteU64(stub + code::kStubMethodObjectOffset,
+                     reinterpret_cast<std::uint64_t>(method ? method->object : nullptr));
+      code::WriteCallForm(stub, DispatcherOf(PageOf(stub)));
+      FlushInstructionCache(GetCurrentProcess(), stub, kStubSize);
+    }
   }
   ReleaseSRWLockExclusive(&lock_);
   return previous;
@@ -205,10 +242,13 @@ void StubPool::MakeForwarder(void* address, void* old_proc, bool unicode) noexce
   auto* stub = static_cast<std::uint8_t*>(address);
   AcquireSRWLockExclusive(&lock_);
   if (IsStubLocked(stub) && !IsFreeLocked(stub)) {
-    code::WriteForwardForm(stub, reinterpret_cast<std::uint64_t>(stub),
-                           reinterpret_cast<std::uint64_t>(old_proc), call,
-                           reinterpret_cast<std::uint64_t>(PageOf(stub) + code::kForwarderOffset));
-    FlushInstructionCache(GetCurrentProcess(), stub, kStubSize);
+    PageWriteScope write(PageOf(stub));
+    if (write.writable()) {
+      code::WriteForwardForm(
+          stub, reinterpret_cast<std::uint64_t>(stub), reinterpret_cast<std::uint64_t>(old_proc),
+          call, reinterpret_cast<std::uint64_t>(PageOf(stub) + code::kForwarderOffset));
+      FlushInstructionCache(GetCurrentProcess(), stub, kStubSize);
+    }
   }
   ReleaseSRWLockExclusive(&lock_);
 }

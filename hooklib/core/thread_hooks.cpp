@@ -56,7 +56,7 @@ bool TakeRequest(ThreadHookRecord* block) noexcept {
 // library is gone the stub finds it unreadable and calls nothing.
 int g_unhook_window_object = 0;
 
-void UnhookWindowProc(void*, HWND window, WindowMessage* message) {
+void UnhookWindowProc(void*, HWND window, WindowMessage* message) noexcept {
   try {
     const UINT service = Names().service;
     if (service != 0 && message->Msg == service && message->WParam == kUnhookRequest) {
@@ -74,17 +74,53 @@ void UnhookWindowProc(void*, HWND window, WindowMessage* message) {
   message->Result = DefWindowProcA(window, message->Msg, message->WParam, message->LParam);
 }
 
-HWND CreateUnhookWindow() noexcept {
+HWND CreateUnhookWindow(void** stub) noexcept {
   const StubMethod method{&UnhookWindowProc, &g_unhook_window_object};
-  return CreateUtilityWindow(&method, HWND_MESSAGE, kUnhookClassName, WS_POPUP | WS_DISABLED, 0);
+  HWND window =
+      CreateUtilityWindow(&method, HWND_MESSAGE, kUnhookClassName, WS_POPUP | WS_DISABLED, 0);
+  *stub = window != nullptr ? reinterpret_cast<void*>(GetWindowLongPtrA(window, 0)) : nullptr;
+  return window;
 }
 
-// The unhook window of a thread that is not the caller: it gets
-// DefWindowProcA back and closes itself, without library code.
-void LetUnhookWindowGo(HWND window) noexcept {
+// Unhook windows of ended threads and their stubs: the window goes with its
+// thread, after the thread-detach notification, and the stub may be freed
+// only once it has. A fixed table, as it is filled under the loader lock;
+// when it is full a stub is left allocated (harmless: nothing calls it).
+struct RetiredStub {
+  HWND window = nullptr;
+  void* stub = nullptr;
+};
+constexpr std::size_t kRetiredSlots = 64;
+SRWLOCK g_retired_lock = SRWLOCK_INIT;
+RetiredStub g_retired[kRetiredSlots];
+std::atomic<std::size_t> g_retired_count{0};
+
+void RetireStub(HWND window, void* stub) noexcept {
+  if (stub == nullptr) return;
+  AcquireSRWLockExclusive(&g_retired_lock);
+  for (RetiredStub& slot : g_retired) {
+    if (slot.stub == nullptr) {
+      slot = RetiredStub{window, stub};
+      g_retired_count.fetch_add(1, std::memory_order_release);
+      break;
+    }
+  }
+  ReleaseSRWLockExclusive(&g_retired_lock);
+}
+
+// An unhook window let go while the library leaves: it gets DefWindowProcA
+// back and closes itself later, without library code. Nothing here waits
+// for another thread or calls a window procedure (a notify-send to a window
+// of the calling thread would call it at once, so that one is posted).
+void LetUnhookWindowGo(HWND window, void* recorded_stub) noexcept {
   void* stub = reinterpret_cast<void*>(SetWindowLongPtrA(window, 0, 0));
+  if (stub == nullptr) stub = recorded_stub;
   SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
-  SendNotifyMessageA(window, WM_CLOSE, 0, 0);
+  if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  } else {
+    SendNotifyMessageA(window, WM_CLOSE, 0, 0);
+  }
   if (stub != nullptr) StubPool::Instance().FreeStub(stub);
 }
 
@@ -104,7 +140,15 @@ std::atomic<bool> g_thread_detach_enabled{false};
 
 void RemoveThreadHooks(ThreadHookRecord& item, RemovalMode mode) noexcept {
   if (item.thread_id == 0 || ThreadEnded(item.thread_id)) {
-    // Windows removed the hooks and windows of an ended thread with it.
+    // Windows removed the hooks and windows of an ended thread with it; its
+    // unhook window's stub is ours to free once the window is gone.
+    if (item.thread_id != 0 && item.unhook_stub != nullptr) {
+      if (item.unhook_wnd == nullptr || !IsWindow(item.unhook_wnd)) {
+        StubPool::Instance().FreeStub(item.unhook_stub);
+      } else {
+        RetireStub(item.unhook_wnd, item.unhook_stub);
+      }
+    }
     item = ThreadHookRecord{};
     return;
   }
@@ -114,15 +158,19 @@ void RemoveThreadHooks(ThreadHookRecord& item, RemovalMode mode) noexcept {
     }
   }
   const bool own_thread = GetCurrentThreadId() == item.thread_id;
-  if (!own_thread && item.unhook_wnd != nullptr) {
+  // While the library leaves (under the loader lock) no window is destroyed,
+  // not even one of this thread: it gets DefWindowProcA back and is asked
+  // to close, and it closes without library code.
+  if ((!own_thread || mode == RemovalMode::LibraryLeaving) && item.unhook_wnd != nullptr) {
     if (mode == RemovalMode::LibraryLeaving) {
       for (int i = 4; i >= 0; --i) {
         if (item.win_event_hooks[i] != nullptr && UnhookWinEvent(item.win_event_hooks[i])) {
           item.win_event_hooks[i] = nullptr;
         }
       }
-      LetUnhookWindowGo(item.unhook_wnd);
+      LetUnhookWindowGo(item.unhook_wnd, item.unhook_stub);
       item.unhook_wnd = nullptr;
+      item.unhook_stub = nullptr;
       return;
     }
     // The owning thread removes its WinEvent hooks and window; the call
@@ -148,6 +196,7 @@ void RemoveThreadHooks(ThreadHookRecord& item, RemovalMode mode) noexcept {
   if (item.unhook_wnd != nullptr) {
     DestroyUnhookWindow(item.unhook_wnd);
     item.unhook_wnd = nullptr;
+    item.unhook_stub = nullptr;  // freed with the window
   }
 }
 
@@ -181,7 +230,7 @@ bool ThreadHookList::HookThread(DWORD thread_id) noexcept {
         RemoveThreadHooks(local);
         return false;
       }
-      if (local.unhook_wnd == nullptr) local.unhook_wnd = CreateUnhookWindow();
+      if (local.unhook_wnd == nullptr) local.unhook_wnd = CreateUnhookWindow(&local.unhook_stub);
     }
   }
 
@@ -216,6 +265,19 @@ void ThreadHookList::UnhookThread(DWORD thread_id, RemovalMode mode) noexcept {
   }
   ReleaseSRWLockExclusive(&lock_);
   if (item.thread_id != 0) RemoveThreadHooks(item, mode);
+}
+
+void ThreadHookList::ForgetEndingThread(DWORD thread_id) noexcept {
+  ThreadHookRecord item;
+  AcquireSRWLockExclusive(&lock_);
+  auto it = std::find_if(items_.begin(), items_.end(),
+                         [&](const ThreadHookRecord& r) { return r.thread_id == thread_id; });
+  if (it != items_.end()) {
+    item = *it;
+    items_.erase(it);  // moves the later records down; allocates nothing
+  }
+  ReleaseSRWLockExclusive(&lock_);
+  if (item.thread_id != 0) RetireStub(item.unhook_wnd, item.unhook_stub);
 }
 
 void ThreadHookList::Clear(RemovalMode mode) noexcept {
@@ -258,7 +320,27 @@ void SetThreadDetachCallbackEnabled(bool enabled) noexcept {
 
 void RunThreadDetachCallback() noexcept {
   if (!g_thread_detach_enabled.load(std::memory_order_acquire)) return;
-  if (ThreadHookList* list = CurrentThreadHooks()) list->UnhookThread(GetCurrentThreadId());
+  // Under the loader lock: no user32 here (unhooking, destroying windows and
+  // notify-sends could wait on other threads or re-enter the loader).
+  if (ThreadHookList* list = CurrentThreadHooks()) list->ForgetEndingThread(GetCurrentThreadId());
 }
+
+void FreeRetiredStubs() noexcept {
+  if (g_retired_count.load(std::memory_order_acquire) == 0) return;
+  RetiredStub gone[kRetiredSlots];
+  std::size_t n = 0;
+  AcquireSRWLockExclusive(&g_retired_lock);
+  for (RetiredStub& slot : g_retired) {
+    if (slot.stub != nullptr && (slot.window == nullptr || !IsWindow(slot.window))) {
+      gone[n++] = slot;
+      slot = RetiredStub{};
+      g_retired_count.fetch_sub(1, std::memory_order_release);
+    }
+  }
+  ReleaseSRWLockExclusive(&g_retired_lock);
+  for (std::size_t i = 0; i < n; ++i) StubPool::Instance().FreeStub(gone[i].stub);
+}
+
+std::size_t RetiredStubCount() noexcept { return g_retired_count.load(std::memory_order_acquire); }
 
 }  // namespace vm::hooklib

@@ -17,6 +17,7 @@ struct ThreadHookRecord {
   HWND unhook_wnd = nullptr;
   std::array<HHOOK, 2> window_hooks{};             // WH_CALLWNDPROC, WH_CALLWNDPROCRET
   std::array<HWINEVENTHOOK, 5> win_event_hooks{};  // in the order of kThreadWinEvents
+  void* unhook_stub = nullptr;  // the unhook window's stub, freed once the window is gone
 };
 
 inline constexpr DWORD kThreadWinEvents[5] = {EVENT_OBJECT_CREATE, EVENT_OBJECT_DESTROY,
@@ -42,6 +43,11 @@ class ThreadHookList {
   // Installs the hooks of a thread (true when the thread is hooked now).
   bool HookThread(DWORD thread_id) noexcept;
   void UnhookThread(DWORD thread_id, RemovalMode mode = RemovalMode::Normal) noexcept;
+  // A thread that ends (the loader's thread-detach notification, under the
+  // loader lock): its record leaves the list without a call into user32.
+  // Windows removes the thread's hooks and windows with it; the unhook
+  // window's stub is freed by a later FreeRetiredStubs, once the window is gone.
+  void ForgetEndingThread(DWORD thread_id) noexcept;
   void Clear(RemovalMode mode = RemovalMode::Normal) noexcept;
 
   bool IsHooked(DWORD thread_id) const noexcept;
@@ -60,5 +66,11 @@ class ThreadHookList {
 // callback and clears the list, and the reload check enables it again.
 void SetThreadDetachCallbackEnabled(bool enabled) noexcept;
 void RunThreadDetachCallback() noexcept;
+
+// Frees the stubs of unhook windows of ended threads whose windows are gone.
+// Called on ordinary threads (the per-thread hook installation of every hook
+// call); does nothing but one atomic read while there are none.
+void FreeRetiredStubs() noexcept;
+std::size_t RetiredStubCount() noexcept;
 
 }  // namespace vm::hooklib

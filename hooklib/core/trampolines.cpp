@@ -14,11 +14,17 @@ bool BuildTrampolines(storage::TrampolineBlock* block, std::uint8_t* page, HOOKP
   if (!VirtualProtect(page, storage::kTrampolinePageSize, PAGE_EXECUTE_READWRITE, &old_protect)) {
     return false;
   }
-  bool built = block->active != 0;  // an earlier copy built them and left them on
-  if (!built) {
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    const auto call_next = reinterpret_cast<std::uint64_t>(
-        user32 ? GetProcAddress(user32, "CallNextHookEx") : nullptr);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  const auto call_next =
+      reinterpret_cast<std::uint64_t>(user32 ? GetProcAddress(user32, "CallNextHookEx") : nullptr);
+  // An earlier copy built them and left them on: the code is in place (the
+  // storage block was only taken after checking it); the address they pass
+  // calls on to is set again all the same.
+  bool built = block->active != 0 && call_next != 0;
+  if (built) {
+    if (block->call_next_hook != call_next) block->call_next_hook = call_next;
+  } else {
+    block->active = 0;
     block->call_next_hook = call_next;
     block->trampoline0 = reinterpret_cast<std::uint64_t>(page);
     block->trampoline1 = reinterpret_cast<std::uint64_t>(page + storage::kTrampolineStride);

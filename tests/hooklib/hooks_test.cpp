@@ -410,6 +410,124 @@ TEST(MessageHook, CaptureServicesActOnTheReceivingThreadAndTheTargetGetsANullMes
   DestroyWindow(capture);
 }
 
+TEST(MessageHook, CaptureIsNeverSetForAWindowOfAnotherThreadOrProcessOrForNoWindow) {
+  MessageHookScope message_hook;
+  HWND target = MakeWindow();
+  HWND own = MakeWindow();
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HWND other_thread_window = nullptr;
+  std::thread t([&] {
+    other_thread_window = MakeWindow();
+    SetEvent(ready);
+    PumpUntil([&] { return WaitForSingleObject(quit, 0) == WAIT_OBJECT_0; }, 10000);
+    DestroyWindow(other_thread_window);
+  });
+  ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+  HWND dead = MakeWindow();
+  DestroyWindow(dead);
+  for (HWND foreign :
+       {other_thread_window, GetDesktopWindow(), dead, reinterpret_cast<HWND>(0xDEADBEEF)}) {
+    PostMessageW(target, Service(), service::kSetCapture, reinterpret_cast<LPARAM>(foreign));
+  }
+  // A capture request for a window of this thread, after the others, still works.
+  PostMessageW(target, Service(), service::kSetCapture, reinterpret_cast<LPARAM>(own));
+  EXPECT_TRUE(PumpUntil([&] { return GetCapture() == own; }, 2000));
+  ReleaseCapture();
+  // Only the foreign requests: the capture stays with nobody.
+  for (HWND foreign : {other_thread_window, GetDesktopWindow()}) {
+    PostMessageW(target, Service(), service::kSetCapture, reinterpret_cast<LPARAM>(foreign));
+  }
+  PostMessageW(target, WM_APP + 40, 0, 0);
+  std::vector<UINT> received;
+  g_received = &received;
+  PumpUntil([&] { return std::count(received.begin(), received.end(), WM_APP + 40u) > 0; }, 2000);
+  g_received = nullptr;
+  EXPECT_EQ(GetCapture(), nullptr);
+  SetEvent(quit);
+  t.join();
+  for (HANDLE h : {ready, quit}) CloseHandle(h);
+  DestroyWindow(target);
+  DestroyWindow(own);
+}
+
+TEST(MessageHook, AFreeRequestForAStubInUseOrFromAnotherThreadFreesNothing) {
+  MessageHookScope message_hook;
+  ThreadHookList& list = *CurrentThreadHooks();
+  ASSERT_TRUE(list.HookThread(GetCurrentThreadId()));
+  struct Answerer {
+    WindowHook* hook = nullptr;
+    int calls = 0;
+    void WndProc(HWND window, WindowMessage& m) noexcept {
+      if (m.Msg == kProbe) {
+        ++calls;
+        m.Result = 2000;
+        return;
+      }
+      hook->CallOldProc(window, m);
+    }
+  } answerer;
+  HWND w = MakeWindow();
+  auto subclass = std::make_unique<WindowHook>(w, MakeStubMethod<&Answerer::WndProc>(&answerer));
+  answerer.hook = subclass.get();
+  void* live = subclass->Stub();
+  ASSERT_NE(live, nullptr);
+  const std::size_t free = StubPool::Instance().FreeCount();
+  // What any process can post to any thread or window of this one.
+  PostThreadMessageW(GetCurrentThreadId(), Service(), service::kFreeStub,
+                     reinterpret_cast<LPARAM>(live));
+  PostMessageW(w, Service(), service::kFreeStub, reinterpret_cast<LPARAM>(live));
+  PostMessageW(w, WM_APP + 41, 0, 0);
+  PumpUntil([] { return false; }, 200);
+  EXPECT_EQ(StubPool::Instance().FreeCount(), free);
+  EXPECT_EQ(SendMessageW(w, kProbe, 0, 0), 2000);
+  EXPECT_EQ(answerer.calls, 1);
+
+  // A window released and destroyed on another thread queues its stub there;
+  // asking for it on this thread (before that thread does) frees nothing.
+  HANDLE destroyed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  void* queued = nullptr;
+  std::size_t queued_free = 0;  // free stubs once the other thread has queued its request
+  std::size_t taken_free = 0;   // ... and once it has taken it
+  std::thread t([&] {
+    MessageHookScope own_message_hook;
+    ASSERT_TRUE(list.HookThread(GetCurrentThreadId()));
+    HWND other = MakeWindow();
+    Answerer passer;
+    auto hook = std::make_unique<WindowHook>(other, MakeStubMethod<&Answerer::WndProc>(&passer));
+    passer.hook = hook.get();
+    queued = hook->Stub();
+    hook.reset();          // released: the stub stays as a pass-through
+    DestroyWindow(other);  // queues the stub's release on this thread's queue
+    queued_free = StubPool::Instance().FreeCount();
+    SetEvent(destroyed);
+    WaitForSingleObject(quit, 10000);
+    // Now this thread takes its own request.
+    PumpUntil([&] { return StubPool::Instance().FreeCount() == queued_free + 1; }, 2000);
+    taken_free = StubPool::Instance().FreeCount();
+    list.UnhookThread(GetCurrentThreadId());
+  });
+  ASSERT_EQ(WaitForSingleObject(destroyed, 10000), WAIT_OBJECT_0);
+  PostThreadMessageW(GetCurrentThreadId(), Service(), service::kFreeStub,
+                     reinterpret_cast<LPARAM>(queued));
+  PostMessageW(w, WM_APP + 41, 0, 0);
+  PumpUntil([] { return false; }, 200);
+  EXPECT_EQ(StubPool::Instance().FreeCount(), queued_free);
+  SetEvent(quit);
+  t.join();
+  EXPECT_EQ(taken_free, queued_free + 1);  // freed by its own thread
+  for (HANDLE h : {destroyed, quit}) CloseHandle(h);
+  // The library's own request for the live stub, once its window is gone, is served.
+  subclass.reset();
+  const std::size_t before_destroy = StubPool::Instance().FreeCount();
+  DestroyWindow(w);
+  EXPECT_TRUE(
+      PumpUntil([&] { return StubPool::Instance().FreeCount() == before_destroy + 1; }, 2000));
+  EXPECT_EQ(StubPool::Instance().FreeListHead(), live);
+  list.UnhookThread(GetCurrentThreadId());
+}
+
 TEST(MessageHook, DeferredCheckOffersACandidateAndLeavesMessageOnlyWindowsAlone) {
   FakeProcessHook hook;
   ProcessHookScope scope(hook);

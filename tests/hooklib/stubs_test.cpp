@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "hooklib/core/library.h"
@@ -59,7 +61,7 @@ void* WndProcOf(HWND window) {
   return reinterpret_cast<void*>(GetWindowLongPtrW(window, GWLP_WNDPROC));
 }
 
-void CountCall(void* object, HWND, WindowMessage* m) {
+void CountCall(void* object, HWND, WindowMessage* m) noexcept {
   ++*static_cast<int*>(object);
   m->Result = 77;
 }
@@ -139,10 +141,12 @@ TEST(StubPool, StubWhoseObjectIsGoneCallsNothingAndCountsTheCall) {
 void Throwing(void*, HWND, WindowMessage*) { throw 42; }
 
 TEST(StubPool, ExceptionsCanBeWalkedThroughTheDispatcher) {
-  // Library methods never let exceptions out; this checks the unwind data
-  // that lets the system walk a fault's stack through the stub frame.
+  // Library methods never let exceptions out (the method type is noexcept);
+  // this checks the unwind data that lets the system walk a fault's stack
+  // through the stub frame, with a method that breaks that rule on purpose.
   int object = 0;
-  void* stub = StubPool::Instance().AllocateStub(StubMethod{&Throwing, &object});
+  const auto code = reinterpret_cast<StubMethod::Code>(&Throwing);
+  void* stub = StubPool::Instance().AllocateStub(StubMethod{code, &object});
   const long depth = CurrentCallDepth();
   int caught = 0;
   try {
@@ -154,6 +158,63 @@ TEST(StubPool, ExceptionsCanBeWalkedThroughTheDispatcher) {
   // The throw skipped the dispatcher's decrement.
   EXPECT_EQ(CurrentCallDepth(), depth + 1);
   LeaveLibraryCall();
+  StubPool::Instance().FreeStub(stub);
+}
+
+DWORD ProtectionOf(const void* address) {
+  MEMORY_BASIC_INFORMATION info{};
+  VirtualQuery(address, &info, sizeof(info));
+  return info.Protect;
+}
+
+TEST(StubPool, PagesAreExecuteReadExceptWhileAStubIsWritten) {
+  StubPool& pool = StubPool::Instance();
+  int counter = 0;
+  const StubMethod method{&CountCall, &counter};
+  auto* stub = static_cast<std::uint8_t*>(pool.AllocateStub(method));
+  ASSERT_NE(stub, nullptr);
+  const std::uint8_t* page = reinterpret_cast<const std::uint8_t*>(
+      reinterpret_cast<std::uintptr_t>(stub) & ~std::uintptr_t{4095});
+  EXPECT_EQ(ProtectionOf(page), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  // Every way of writing a stub leaves the page execute-read again.
+  pool.MakeForwarder(stub, reinterpret_cast<void*>(&vm::test::ProbeWindowProc), true);
+  EXPECT_EQ(ProtectionOf(page), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  EXPECT_TRUE(pool.IsForwarder(stub));
+  EXPECT_EQ(pool.RetargetStub(stub, &method), reinterpret_cast<void*>(&vm::test::ProbeWindowProc));
+  EXPECT_EQ(ProtectionOf(page), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  EXPECT_EQ(reinterpret_cast<WNDPROC>(stub)(nullptr, WM_NULL, 0, 0), 77);
+  pool.FreeStub(stub);
+  EXPECT_EQ(ProtectionOf(page), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  // The stub is still called by a window until it is freed: execution goes on.
+  void* again = pool.AllocateStub(method);
+  EXPECT_EQ(again, stub);
+  EXPECT_EQ(reinterpret_cast<WNDPROC>(again)(nullptr, WM_NULL, 0, 0), 77);
+  EXPECT_EQ(counter, 2);
+  pool.FreeStub(again);
+}
+
+// A method that throws: MakeStubMethod's boundary catches it.
+struct Thrower {
+  int calls = 0;
+  void WndProc(HWND, WindowMessage& m) {
+    ++calls;
+    m.Result = 5;
+    throw std::runtime_error("from a window procedure");
+  }
+};
+
+TEST(WindowHook, AThrowingMethodEndsAtTheStubBoundaryWithTheCallDepthRestored) {
+  static_assert(std::is_nothrow_invocable_v<std::remove_pointer_t<StubMethod::Code>, void*, HWND,
+                                            WindowMessage*>);
+  Thrower thrower;
+  const StubMethod method = MakeStubMethod<&Thrower::WndProc>(&thrower);
+  void* stub = StubPool::Instance().AllocateStub(method);
+  ASSERT_NE(stub, nullptr);
+  const long depth = CurrentCallDepth();
+  EXPECT_EQ(reinterpret_cast<WNDPROC>(stub)(nullptr, WM_USER, 1, 2), 0);  // the neutral answer
+  EXPECT_EQ(thrower.calls, 1);
+  // Otherwise the library could never be let go of.
+  EXPECT_EQ(CurrentCallDepth(), depth);
   StubPool::Instance().FreeStub(stub);
 }
 
@@ -290,7 +351,7 @@ TEST(WindowHook, ReleasingADestroyedWindowFreesItsStub) {
 }
 
 int g_utility_calls = 0;
-void UtilityProc(void*, HWND window, WindowMessage* m) {
+void UtilityProc(void*, HWND window, WindowMessage* m) noexcept {
   if (m->Msg == kProbe) {
     ++g_utility_calls;
     m->Result = 5;
