@@ -282,6 +282,8 @@ void RuleDispatcher::Done() noexcept {
     Lock lock(extenders_lock_);
     for (int i = 0; i < extenders_->Count(); ++i) all.push_back(extenders_->GetItemByIndex(i));
     extenders_->Clear();
+    extended_keys_.clear();
+    RebuildExtendedBits();
   }
   for (auto it = all.rbegin(); it != all.rend(); ++it) {
     if (!*it) continue;
@@ -458,12 +460,47 @@ void RuleDispatcher::RemovePendingParams(HWND wnd) {
   std::erase_if(params_, [&](const auto& e) { return e.first == wnd; });
 }
 
+namespace {
+unsigned BucketOf(HWND wnd) noexcept {
+  return (framework::WindowHash(wnd) * 2654435761u) >> 24;  // 0..255
+}
+}  // namespace
+
+bool RuleDispatcher::MayBeExtended(HWND wnd) const noexcept {
+  const unsigned bucket = BucketOf(wnd);
+  return (extended_bits_[bucket >> 6].load(std::memory_order_acquire) >> (bucket & 63)) & 1;
+}
+
+void RuleDispatcher::NoteExtended(HWND wnd) noexcept {
+  try {
+    extended_keys_.push_back(wnd);
+  } catch (...) {
+    // Without its key the bit below still holds; a later rebuild may drop
+    // it, and then the hooks miss this window's extender until it closes.
+  }
+  const unsigned bucket = BucketOf(wnd);
+  extended_bits_[bucket >> 6].fetch_or(std::uint64_t{1} << (bucket & 63),
+                                       std::memory_order_acq_rel);
+}
+
+void RuleDispatcher::RebuildExtendedBits() noexcept {
+  std::array<std::uint64_t, 4> bits{};
+  for (HWND w : extended_keys_) {
+    const unsigned bucket = BucketOf(w);
+    bits[bucket >> 6] |= std::uint64_t{1} << (bucket & 63);
+  }
+  for (std::size_t i = 0; i < bits.size(); ++i)
+    extended_bits_[i].store(bits[i], std::memory_order_release);
+}
+
 bool RuleDispatcher::IsWindowExtended(HWND wnd) noexcept {
+  if (!MayBeExtended(wnd)) return false;
   Lock lock(extenders_lock_);
   return extenders_->GetItemIndexByWnd(wnd) >= 0;
 }
 
 ComPtr<IWindowExtender> RuleDispatcher::ExtenderOf(HWND wnd) noexcept {
+  if (!MayBeExtended(wnd)) return nullptr;
   Lock lock(extenders_lock_);
   return extenders_->GetItemByWnd(wnd);
 }
@@ -618,6 +655,7 @@ void RuleDispatcher::CreateExtender(HWND wnd, const std::wstring& params) noexce
       ComPtr<IWindowExtender> extender;
       if (item && SUCCEEDED(item.As(&extender))) {
         extenders_->AddByWnd(extender.Get(), wnd);
+        NoteExtended(wnd);
         created = extender;
       }
     }
@@ -670,7 +708,11 @@ void RuleDispatcher::OnClose(IWindowExtender* extender, int unreg_kind) noexcept
     }
     {
       Lock lock(extenders_lock_);
-      if (extenders_->GetItemByWnd(wnd).Get() == extender) extenders_->DeleteByWnd(wnd);
+      if (extenders_->GetItemByWnd(wnd).Get() == extender) {
+        extenders_->DeleteByWnd(wnd);
+        std::erase(extended_keys_, wnd);
+        RebuildExtendedBits();
+      }
     }
     extender->RequestExclusiveAccess();
     extender->DetachWindow();

@@ -21,6 +21,8 @@
 // lock, which calls nothing of the dispatcher.
 #include <windows.h>
 
+#include <array>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -154,8 +156,18 @@ class RuleDispatcher : public AbstractPlugin,
 
   ComPtr<framework::WindowExtenders> extenders_;  // FWindowExtenders
   CRITICAL_SECTION extenders_lock_;
-  std::vector<HWND> window_list_;  // FWindowList
-  std::vector<HWND> unbinding_;    // FUnbindingWindowList
+  // Every message of every window passes the message hook, which asks for
+  // the window's extender: one bit per hash bucket of the extended windows
+  // answers "none" for almost all of them without taking the lock. Bits are
+  // set after an extender is added and rebuilt after one is deleted, both
+  // under the extender lock.
+  std::array<std::atomic<std::uint64_t>, 4> extended_bits_{};
+  std::vector<HWND> extended_keys_;  // the windows the extenders are stored under
+  bool MayBeExtended(HWND wnd) const noexcept;
+  void NoteExtended(HWND wnd) noexcept;  // under extenders_lock_
+  void RebuildExtendedBits() noexcept;   // under extenders_lock_
+  std::vector<HWND> window_list_;        // FWindowList
+  std::vector<HWND> unbinding_;          // FUnbindingWindowList
   CRITICAL_SECTION window_list_lock_;
   std::unordered_map<HWND, CaptionData> captions_;  // FWindowCaptionDataList
   CRITICAL_SECTION captions_lock_;
