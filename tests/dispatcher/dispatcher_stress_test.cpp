@@ -267,5 +267,35 @@ TEST(DispatcherInProcess, CaptionChangesExtenderCreationAndPurgesAtOnceNeverDead
   EXPECT_TRUE(d->GetExtendedWindowsList().empty());
 }
 
+// Last: the dispatcher goes as it does when the library unloads.
+TEST(DispatcherInProcess, WhenTheDispatcherGoesEveryWindowKeepsItsOwnProcedure) {
+  RuleDispatcher* d = Dispatcher();
+  ASSERT_NE(d, nullptr);
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+    return m == WM_APP + 9 ? 99 : DefWindowProcW(w, m, wp, lp);
+  };
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"vm_dispatcher_stress_own";
+  RegisterClassW(&wc);
+  // Windows of the rule's class whose own procedure answers WM_APP + 9.
+  std::vector<HWND> windows;
+  for (int i = 0; i < 3; ++i) {
+    HWND w = MakeWindow(L"Alpha unload");
+    SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(wc.lpfnWndProc));
+    Offer(w);
+    ASSERT_TRUE(d->IsWindowExtended(w));
+    windows.push_back(w);
+  }
+  ComPtr<hooklib::ProcessHook> keep = hooklib::GetProcessHook();
+  d->Done();
+  EXPECT_FALSE(hooklib::GetProcessHook());
+  for (HWND w : windows) {
+    EXPECT_FALSE(d->IsWindowExtended(w));
+    EXPECT_EQ(SendMessageW(w, WM_APP + 9, 0, 0), 99);
+    DestroyWindow(w);
+  }
+}
+
 }  // namespace
 }  // namespace vm::test
