@@ -787,10 +787,16 @@ void RuleDispatcher::OnCaptionChanged(HWND wnd, UINT msg, LPARAM lparam) noexcep
       if (read) {
         caption = CaptionOf(wnd);
       } else if (lparam != 0) {
-        // WM_SETTEXT with a null text is legal: it reads as an empty caption.
-        const auto* text = reinterpret_cast<const wchar_t*>(lparam);
-        caption.assign(text, wcsnlen(text, 32767));
+        if (IsWindowUnicode(wnd)) {
+          const auto* text = reinterpret_cast<const wchar_t*>(lparam);
+          caption.assign(text, wcsnlen(text, 32767));
+        } else {
+          // The text may be ANSI: the window has taken it by now, so it is
+          // read back rather than guessed at.
+          caption = CaptionOf(wnd);
+        }
       }
+      // WM_SETTEXT with a null text is legal: it reads as an empty caption.
       if (caption.empty()) return;
       const bool always =
           CurrentProcessFlags().shell_experience && CurrentWindowsVersion().win10_or_later;

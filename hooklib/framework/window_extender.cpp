@@ -496,7 +496,8 @@ void WindowExtender::WindowProc(HWND wnd, WindowMessage& m) noexcept {
     }
   }
   nesting_.fetch_sub(1);
-  frame.RestoreLastError();
+  // The last error stays what the window's own procedure left: the
+  // extender's handlers clear only errors of their own (LastErrorGuard).
 }
 
 void WindowExtender::ServiceWindowProc(HWND wnd, WindowMessage& m) noexcept {

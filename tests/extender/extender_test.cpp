@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
@@ -345,6 +346,72 @@ TEST_F(ExtenderTest, PropertiesReplaceAndRemove) {
   EXPECT_EQ(h->GetProp(L"processed", 9), 9u);
   EXPECT_NE(h->GetServiceWnd(), nullptr);
   EXPECT_NE(h->CreateNewTimer(), nullptr);
+}
+
+// IUnknown of a subscriber the test owns.
+template <class I>
+class Owned : public I {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != __uuidof(I)) return E_NOINTERFACE;
+    *out = static_cast<I*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+  long refs() const { return refs_; }
+
+ private:
+  std::atomic<long> refs_{1};
+};
+
+struct Receiver : Owned<framework::IServerMessageReceiver> {
+  std::vector<int> codes;
+  void STDMETHODCALLTYPE OnServerMessage(int code, std::string_view) noexcept override {
+    codes.push_back(code);
+  }
+};
+struct PropWatcher : Owned<framework::IPropChangeSubscriber> {
+  std::vector<std::pair<std::wstring, UINT_PTR>> seen;
+  void STDMETHODCALLTYPE OnPropChanged(std::wstring_view name, UINT_PTR value) noexcept override {
+    seen.emplace_back(name, value);
+  }
+};
+
+TEST_F(ExtenderTest, SubscribersHearTheirPropertiesAndServerMessages) {
+  TestWindow w;
+  ASSERT_TRUE(Attach(w.wnd, L""));
+  ComPtr<framework::IWindowHandler> h;
+  ComPtr<framework::IServerMessageRedirector> redirector;
+  ASSERT_TRUE(SUCCEEDED(extender.As(&h)));
+  ASSERT_TRUE(SUCCEEDED(extender.As(&redirector)));
+  PropWatcher watcher;
+  h->PropChangeSubscribe(&watcher);
+  h->SetProp(L"Size", 1);
+  h->SetProp(L"size", 2);  // replaces, and tells once per change
+  h->RemoveProp(L"size");  // tells nobody
+  EXPECT_EQ(watcher.seen.size(), 2u);
+  EXPECT_EQ(watcher.seen.back().second, 2u);
+  h->PropChangeUnsubscribe(&watcher);
+  h->SetProp(L"other", 3);
+  EXPECT_EQ(watcher.seen.size(), 2u);
+
+  Receiver first;
+  Receiver second;
+  h->Subscribe(L"Tabs", &first);
+  h->Subscribe(L"tabs", &second);  // a name keeps its first receiver
+  redirector->OnMessageFromServer(w.wnd, L"TABS", 5, "x");
+  redirector->OnMessageFromServer(w.wnd, L"", 6, "x");       // no receiver named: nothing
+  redirector->OnMessageFromServer(w.wnd, L"other", 7, "x");  // nobody under that name
+  EXPECT_EQ(first.codes, std::vector<int>{5});
+  EXPECT_TRUE(second.codes.empty());
+  h->Unsubscribe(static_cast<framework::IServerMessageReceiver*>(&first));
+  redirector->OnMessageFromServer(w.wnd, L"tabs", 8, "x");
+  EXPECT_EQ(first.codes, std::vector<int>{5});
+  EXPECT_EQ(first.refs(), 1);  // every reference the extender took is given back
 }
 
 }  // namespace
