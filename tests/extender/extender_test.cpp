@@ -414,5 +414,31 @@ TEST_F(ExtenderTest, SubscribersHearTheirPropertiesAndServerMessages) {
   EXPECT_EQ(first.refs(), 1);  // every reference the extender took is given back
 }
 
+TEST_F(ExtenderTest, TimersTickOnTheServiceWindowAndGoWithTheExtender) {
+  TestWindow w;
+  ASSERT_TRUE(Attach(w.wnd, L"action=TESTACTION{name=A}"));
+  ComPtr<framework::IWindowHandler> h;
+  ASSERT_TRUE(SUCCEEDED(extender.As(&h)));
+  int ticks = 0;
+  framework::ExtenderTimer* timer = h->CreateNewTimer();
+  ASSERT_NE(timer, nullptr);
+  timer->SetInterval(20);
+  timer->SetCallback([&] { ++ticks; });
+  EXPECT_FALSE(timer->Enabled());  // nothing ticks before it is enabled
+  timer->SetEnabled(true);
+  EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; }, 5000));
+  // The extended window itself never saw a timer message of ours.
+  for (UINT m : journal.windows[w.wnd].seen) EXPECT_NE(m, static_cast<UINT>(WM_TIMER));
+  const HWND service = h->GetServiceWnd();
+  h.Reset();
+  owner->OnClose(extender.Get(), 0);
+  extender.Reset();
+  // Its timers went with the service window.
+  EXPECT_FALSE(IsWindow(service));
+  const int after_close = ticks;
+  RunUntilIdle();
+  EXPECT_EQ(ticks, after_close);
+}
+
 }  // namespace
 }  // namespace vm::test
