@@ -311,6 +311,28 @@ TEST_F(DispatcherTest, ANullTextInSetTextIsAnEmptyCaption) {
   EXPECT_EQ(s().State(w) & fx::kExtended, fx::kExtended);
 }
 
+TEST_F(DispatcherTest, AnExtenderRehooksFourTimesThenLogsThatItGaveUp) {
+  HWND w = s().Extended(L"Alpha rehook");
+  ASSERT_NE(w, nullptr);
+  const std::string warning = ";AlphaRule;vm_dispatcher_test;" + Hex(w) +
+                              ";TWindowExtender;CheckExtenderTimerNotify;[WARNING] Rehook count "
+                              "exceeded";
+  // Each later subclasser hides the alive check; the extender rehooks on
+  // top of it. Every rehook puts our stub in call form on top again.
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(s().State(w) & fx::kSubclassed, fx::kSubclassed);
+    ASSERT_EQ(s().Ask(fx::kSwallow, w), 1);
+    ASSERT_TRUE(s().WaitState(w, fx::kSubclassed, fx::kSubclassed)) << "rehook " << i + 1;
+  }
+  ASSERT_EQ(s().Ask(fx::kSwallow, w), 1);
+  EXPECT_TRUE(s().WaitForLog(warning)) << s().Log();
+  EXPECT_EQ(s().State(w) & fx::kSubclassed, 0);  // the fifth subclasser stays on top
+  // The window works, and its extender still sees its messages below it.
+  const LONG before = s().Slot(w).before;
+  EXPECT_EQ(s().Probe(w), fx::kOwnAnswer);
+  EXPECT_GT(s().Slot(w).before, before);
+}
+
 TEST_F(DispatcherTest, ANewTableRechecksWindowsAndARuleThatWentAwayTakesItsExtender) {
   HWND alpha = s().Extended(L"Alpha five");
   HWND beta = s().Extended(L"Beta five");

@@ -24,6 +24,27 @@ LRESULT CALLBACK TestWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(w, m, wp, lp);
 }
 
+template <int N>
+struct Swallower {
+  static inline WNDPROC previous = nullptr;
+  static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    static const UINT service =
+        RegisterWindowMessageW(L"ServiceMessage_{26EF4AAB-02D7-473F-9E8C-4BEC018F2E7B}");
+    if (m == service && wp == 10) return 0;  // the alive check never gets through
+    return CallWindowProcW(previous, w, m, wp, lp);
+  }
+  static LRESULT Install(HWND w) {
+    previous = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+    return previous != nullptr;
+  }
+};
+using InstallFn = LRESULT (*)(HWND);
+constexpr InstallFn kInstall[fx::kSwallowers] = {&Swallower<0>::Install, &Swallower<1>::Install,
+                                                 &Swallower<2>::Install, &Swallower<3>::Install,
+                                                 &Swallower<4>::Install, &Swallower<5>::Install};
+int g_swallowers = 0;
+
 LRESULT OnCopyData(const COPYDATASTRUCT* cds) {
   if (cds == nullptr) return 0;
   const auto* text = static_cast<const wchar_t*>(cds->lpData);
@@ -64,6 +85,8 @@ LRESULT CALLBACK ControlProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
       return g_caption_count ? g_caption_count(target) : -2;
     case fx::kDestroy:
       return DestroyWindow(target);
+    case fx::kSwallow:
+      return g_swallowers < fx::kSwallowers ? kInstall[g_swallowers++](target) : 0;
     case fx::kNullCaption:
       return SendMessageW(target, WM_SETTEXT, 0, 0);
     case fx::kBenchmark:

@@ -20,11 +20,15 @@ inline constexpr UINT kShow = WM_APP + 1;   // ShowWindow(SW_SHOWNOACTIVATE)
 inline constexpr UINT kMove = WM_APP + 2;   // SetWindowPos: offered while hidden
 inline constexpr UINT kState = WM_APP + 3;  // -> state bits below
 inline constexpr UINT kDestroy = WM_APP + 4;
-inline constexpr UINT kBenchmark = WM_APP + 5;     // -> with, without the dispatcher, lookup:
-                                                   // tenths of ns, 21 bits each from the low end
-inline constexpr UINT kHostile = WM_APP + 6;       // service codes with bogus values
-inline constexpr UINT kNullCaption = WM_APP + 7;   // WM_SETTEXT with a null text
-inline constexpr UINT kCaptionCount = WM_APP + 8;  // -> the dispatcher's change count
+inline constexpr UINT kBenchmark = WM_APP + 5;    // -> with, without the dispatcher, lookup:
+                                                  // tenths of ns, 21 bits each from the low end
+inline constexpr UINT kHostile = WM_APP + 6;      // service codes with bogus values
+inline constexpr UINT kNullCaption = WM_APP + 7;  // WM_SETTEXT with a null text
+inline constexpr UINT kCaptionCount = WM_APP + 8;
+// Subclasses the window on top of everything with a procedure that keeps
+// the extender's alive check from it (at most kSwallowers times).
+inline constexpr UINT kSwallow = WM_APP + 9;
+inline constexpr int kSwallowers = 6;  // -> the dispatcher's change count
 // WM_COPYDATA to the control window: dwData = command, the data UTF-16.
 inline constexpr ULONG_PTR kCreateHidden = 1;  // text = caption; -> the window
 inline constexpr ULONG_PTR kSetCaption = 2;    // 8 bytes of window, then the caption
