@@ -20,6 +20,7 @@
 #include "hooklib/core/hook_procedures.h"
 #include "hooklib/core/library.h"
 #include "hooklib/framework/class_registry.h"
+#include "hooklib/messenger/event_line.h"
 #include "tests/extender/test_action.h"
 #include "tests/support/message_pump.h"
 
@@ -64,6 +65,12 @@ class Blocks {
       std::memcpy(v.get(), bytes.data(), bytes.size());
     }
     SetTableId(kTableId);
+  }
+  void SetEventLog(bool on) {
+    const std::uint32_t value = on ? 1 : 0;
+    if (view_) {
+      std::memcpy(static_cast<char*>(view_.get()) + control::kServiceEventLogOffset, &value, 4);
+    }
   }
   void SetTableId(std::uint32_t id) {
     if (view_)
@@ -265,6 +272,23 @@ TEST(DispatcherInProcess, CaptionChangesExtenderCreationAndPurgesAtOnceNeverDead
   EXPECT_GT(s.orphans.load(), 0);
   EXPECT_EQ(d->ListProblems(), L"");
   EXPECT_TRUE(d->GetExtendedWindowsList().empty());
+}
+
+TEST(DispatcherInProcess, TheEventLogSwitchIsReadAgainWhenTheOptionChanges) {
+  RuleDispatcher* d = Dispatcher();
+  ASSERT_NE(d, nullptr);
+  g_blocks->SetEventLog(true);
+  d->OnMessageFromServer(4, "EventLogEnabled");
+  EXPECT_TRUE(hooklib::LibraryEventLogEnabled());
+  g_blocks->SetEventLog(false);
+  d->OnMessageFromServer(4, "SomethingElse");  // other options change nothing
+  EXPECT_TRUE(hooklib::LibraryEventLogEnabled());
+  // After the unloading notice the service view is closed; the option
+  // opens the block again.
+  d->OnMessageFromServer(44, {});
+  d->OnMessageFromServer(4, "EventLogEnabled");
+  EXPECT_FALSE(hooklib::LibraryEventLogEnabled());
+  EXPECT_EQ(d->RuleTableId(), kTableId);
 }
 
 // Last: the dispatcher goes as it does when the library unloads.
