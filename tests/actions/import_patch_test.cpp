@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "hooklib/actions/ancestor_patches.h"
 #include "tests/support/paths.h"
 

@@ -44,6 +44,9 @@ bool Released(HWND w) {
 // Docked in `container` in the full sense: inside one of its sheets (the
 // active one in its strip, or a parked one), tagged with its handle, and the
 // container on screen.
+// Less than `ms` has passed since `start`.
+bool Within(ULONGLONG start, ULONGLONG ms) { return GetTickCount64() - start < ms; }
+
 bool DockedIn(HWND w, const ContainerWindow& container) {
   return container.HoldsWindow(w) && ContainerProgram::IsDocked(w) &&
          ContainerProgram::ContainerOf(w) == container.hwnd();
@@ -159,7 +162,9 @@ TEST_F(ContainerMovesTest, TheActiveWindowMovesWithItsLockAndLeavesItsLeftNeighb
   const ULONGLONG start = GetTickCount64();
   Undock(W(2));
   PumpFor(300);
-  EXPECT_TRUE(DockedIn(W(2), *b)) << "not before 500 ms";
+  // "Not yet" means something only while the half second has not passed; a
+  // test process starved by a busy machine can look later than it meant to.
+  if (Within(start, 450)) EXPECT_TRUE(DockedIn(W(2), *b)) << "not before 500 ms";
   const ULONGLONG released = WaitReleased(W(2), start);
   EXPECT_GE(released, 450u);
   std::printf("moved window released %llu ms after its undock request\n", released);
@@ -218,7 +223,12 @@ TEST_F(ContainerMovesTest, AnUndockPendingDuringTheMoveReleasesFromTheNewContain
   Undock(W(0));
   ASSERT_TRUE(a->HoldsWindow(W(0))) << "pending, not released";
   PumpFor(250);
-  ASSERT_TRUE(DockedIn(W(0), *a));
+  if (!DockedIn(W(0), *a)) {
+    const ULONGLONG elapsed = GetTickCount64() - undocked_at;
+    ASSERT_GE(elapsed, 500u) << "released before its half second";
+    GTEST_SKIP() << "a 250 ms pause took " << elapsed
+                 << " ms on this machine: the undock was no longer pending for the move";
+  }
   const ULONGLONG moved_at = GetTickCount64();
   a->MoveWindowToOtherContainer(W(0), *b);
   EXPECT_TRUE(b->HoldsWindow(W(0))) << "not released at once";
@@ -227,8 +237,9 @@ TEST_F(ContainerMovesTest, AnUndockPendingDuringTheMoveReleasesFromTheNewContain
 
   // Past the moment the old container's undock would have fired.
   PumpUntil([&] { return Released(W(0)); }, 350);
-  EXPECT_TRUE(DockedIn(W(0), *b)) << "released " << GetTickCount64() - undocked_at
-                                  << " ms after the undock request: the old timer followed it";
+  if (Within(moved_at, 450))
+    EXPECT_TRUE(DockedIn(W(0), *b)) << "released " << GetTickCount64() - undocked_at
+                                    << " ms after the undock request: the old timer followed it";
   const ULONGLONG released = WaitReleased(W(0), moved_at);
   EXPECT_NE(released, 0u) << "never released: the pending undock was lost on the move";
   EXPECT_GE(released, 450u);

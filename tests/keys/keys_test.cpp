@@ -76,11 +76,19 @@ class KeyWatch {
   // The first key-down of `vk` seen, waiting (pumping: the hook is called on
   // this thread) up to `timeout_ms`.
   std::optional<Seen> WaitDown(DWORD vk, DWORD timeout_ms = 3000) {
+    return WaitFor(vk, WM_KEYDOWN, WM_SYSKEYDOWN, timeout_ms);
+  }
+  std::optional<Seen> WaitUp(DWORD vk, DWORD timeout_ms = 3000) {
+    return WaitFor(vk, WM_KEYUP, WM_SYSKEYUP, timeout_ms);
+  }
+
+ private:
+  std::optional<Seen> WaitFor(DWORD vk, WPARAM plain, WPARAM sys, DWORD timeout_ms) {
     std::optional<Seen> found;
     PumpUntil(
         [&] {
           for (const Seen& s : seen_) {
-            if (s.vk == vk && (s.message == WM_KEYDOWN || s.message == WM_SYSKEYDOWN)) {
+            if (s.vk == vk && (s.message == plain || s.message == sys)) {
               found = s;
               return true;
             }
@@ -91,7 +99,6 @@ class KeyWatch {
     return found;
   }
 
- private:
   static LRESULT CALLBACK Proc(int code, WPARAM wparam, LPARAM lparam) {
     if (code == HC_ACTION && self_ != nullptr) {
       const auto* k = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lparam);
@@ -189,15 +196,27 @@ TEST_F(KeysTest, AForwardedKeyIsReplayedAfterTheDockedWindowLetTheContainerTakeT
     SCOPED_TRACE(c.what);
     HWND docked = Active();
     ASSERT_EQ(docked, W(2));
-    ASSERT_TRUE(holder.Take());
-    keys.Watch(docked);
-    keys.Clear();
-    const std::size_t asks_before = keys.Asks();
-    PostMessageW(container_, WM_TC_FORWARDKEY, reinterpret_cast<WPARAM>(docked),
-                 static_cast<LPARAM>((c.vk << 16) | c.message));
-
-    const std::optional<KeyWatch::Seen> down = keys.WaitDown(c.vk);
-    ASSERT_TRUE(down.has_value()) << "no key replayed";
+    // The container asks the docked window within its 100 ms bound; on a
+    // machine too busy for the window's thread to take the question in time
+    // the key goes without it (the other test's case). Then try again: this
+    // test is about the answered question.
+    std::size_t asks_before = 0;
+    std::optional<KeyWatch::Seen> down;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+      ASSERT_TRUE(holder.Take());
+      keys.Watch(docked);
+      keys.Clear();
+      asks_before = keys.Asks();
+      PostMessageW(container_, WM_TC_FORWARDKEY, reinterpret_cast<WPARAM>(docked),
+                   static_cast<LPARAM>((c.vk << 16) | c.message));
+      down = keys.WaitDown(c.vk);
+      ASSERT_TRUE(down.has_value()) << "no key replayed";
+      if (down->asks != asks_before) break;
+      std::printf("attempt %d: the question was not taken within the bound\n", attempt);
+      INPUT release = KeyInput(c.vk, false);
+      SendInput(1, &release, sizeof(release));
+      ASSERT_TRUE(keys.WaitUp(c.vk).has_value());
+    }
     EXPECT_NE(down->flags & LLKHF_INJECTED, 0u);
     EXPECT_EQ(down->message, static_cast<WPARAM>(WM_KEYDOWN)) << "a plain key-down, no Alt";
     // The docked window was asked first, with the container's process, and
