@@ -2,12 +2,43 @@
 
 namespace vm::actions {
 
+namespace {
+
+constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                            PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+
+// Every page of the range committed, readable, and neither a guard nor a
+// no-access page.
+bool Readable(const void* address, std::size_t size) noexcept {
+  const auto start = reinterpret_cast<std::uintptr_t>(address);
+  if (size > UINTPTR_MAX - start) return false;
+  const std::uintptr_t end = start + size;
+  std::uintptr_t at = start;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(reinterpret_cast<const void*>(at), &info, sizeof info) != sizeof info)
+      return false;
+    if (info.State != MEM_COMMIT || (info.Protect & kReadable) == 0 ||
+        (info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0)
+      return false;
+    const std::uintptr_t next =
+        reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize;
+    if (next <= at) return false;
+    at = next;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool GuardedCopy(const void* address, void* out, std::size_t size) noexcept {
   if (address == nullptr || out == nullptr) return false;
   if (size == 0) return true;
-  // ReadProcessMemory on our own process reports unreadable pages as a
-  // failure instead of raising an access violation, and does not trip guard
-  // pages of thread stacks.
+  // The pages are checked first (Wine's ReadProcessMemory on its own process
+  // copies even from reserved pages); the copy itself then goes through
+  // ReadProcessMemory, which on Windows fails cleanly instead of faulting if
+  // another thread frees the memory between the check and the copy.
+  if (!Readable(address, size)) return false;
   SIZE_T copied = 0;
   return ReadProcessMemory(GetCurrentProcess(), address, out, size, &copied) && copied == size;
 }
