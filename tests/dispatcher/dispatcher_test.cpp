@@ -76,7 +76,11 @@ constexpr char kRulesV1[] =
     "specific AlphaRule class=vm_dispatcher_test caption*=Alpha raw=action=TESTACTION{name=T}\r\n"
     "specific BetaRule class=vm_dispatcher_test caption*=Beta raw=action=TESTACTION{name=T}\r\n"
     "specific GammaRule class=vm_dispatcher_test caption*=Gamma raw=action=TESTACTION{name=T}\r\n"
+    "specific OpsRule class=vm_dispatcher_test caption*=Ops raw=action=TESTOPACTION{name=Ops}"
+    " raw=trigger=TESTTRIGGER{name=Go\\action=Ops\\operation=B\\on=32809}"
+    " raw=trigger=TESTTRIGGER{name=Bad\\action=Ops\\operation=FAIL\\on=32810}\r\n"
     "default DefaultWindowRule class=vm_dispatcher_test raw=action=TESTACTION{name=T}\r\n";
+static_assert(dispatcher_fixture::kFire == 32809 && dispatcher_fixture::kFireFailing == 32810);
 // Beta, Gamma and the default rule go away; Alpha stays as it was.
 constexpr char kRulesV2[] =
     "explorer off\r\n"
@@ -398,6 +402,27 @@ TEST_F(DispatcherTest, HostileServiceCodesFromAnotherProcessNeverBreakTheFixture
   if (fresh) {
     EXPECT_EQ(s().Probe(fresh), fx::kOwnAnswer);
   }
+}
+
+TEST_F(DispatcherTest, ATriggerRunsItsOperationAndTheActionLogsItToTheControlProgram) {
+  HWND w = s().Extended(L"Ops one");
+  ASSERT_NE(w, nullptr);
+  const std::string prefix = ";OpsRule;vm_dispatcher_test;" + Hex(w) + ";TTestOpAction;";
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(w, fx::kFire, 0, 0, SMTO_ABORTIFHUNG, kBound, &answer));
+  EXPECT_EQ(static_cast<LRESULT>(answer), fx::kOwnAnswer);  // the window still has it
+  EXPECT_TRUE(s().WaitForLog(prefix + "B;-;-\r\n")) << s().Log();
+  fx::Slot slot = s().Slot(w);
+  EXPECT_EQ(slot.applied, 1);
+  EXPECT_EQ(slot.published, 1);
+  // An operation that throws: one failure line with the message in braces,
+  // its ";" made "|"; nothing applied, nobody told.
+  ASSERT_TRUE(SendMessageTimeoutW(w, fx::kFireFailing, 0, 0, SMTO_ABORTIFHUNG, kBound, &answer));
+  EXPECT_TRUE(s().WaitForLog(prefix + "FAIL;-;-;{cannot| really not}\r\n")) << s().Log();
+  slot = s().Slot(w);
+  EXPECT_EQ(slot.applied, 1);
+  EXPECT_EQ(slot.published, 1);
+  EXPECT_EQ(CountOf(s().Log(), prefix), 2u);
 }
 
 TEST_F(DispatcherTest, BenchmarkMessageHookWithTheRealDispatcher) {
