@@ -118,7 +118,7 @@ ComPtr<IWindowExtender> TakeExtender(ExtenderLink* link, WindowExtender** raw) n
   return ref;
 }
 
-void LinkWindowProc(void* object, HWND wnd, WindowMessage* m) {
+void LinkWindowProc(void* object, HWND wnd, WindowMessage* m) noexcept {
   auto* link = static_cast<ExtenderLink*>(object);
   WindowExtender* ext = nullptr;
   ComPtr<IWindowExtender> ref = TakeExtender(link, &ext);
@@ -129,7 +129,7 @@ void LinkWindowProc(void* object, HWND wnd, WindowMessage* m) {
   ext->WindowProc(wnd, *m);
 }
 
-void LinkServiceProc(void* object, HWND wnd, WindowMessage* m) {
+void LinkServiceProc(void* object, HWND wnd, WindowMessage* m) noexcept {
   auto* link = static_cast<ExtenderLink*>(object);
   WindowExtender* ext = nullptr;
   ComPtr<IWindowExtender> ref = TakeExtender(link, &ext);
