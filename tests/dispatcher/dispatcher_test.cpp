@@ -71,21 +71,24 @@ std::string Hex(HWND w) {
   return text;
 }
 
+// A rule with a test operation action and two triggers; it stays in both tables.
+#define VM_OPS_RULE                                                                          \
+  "specific OpsRule class=vm_dispatcher_test caption*=Ops raw=action=TESTOPACTION{name=Ops}" \
+  " raw=trigger=TESTTRIGGER{name=Go\\action=Ops\\operation=B\\on=32809}"                     \
+  " raw=trigger=TESTTRIGGER{name=Bad\\action=Ops\\operation=FAIL\\on=32810}\r\n"
 constexpr char kRulesV1[] =
     "explorer off\r\n"
     "specific AlphaRule class=vm_dispatcher_test caption*=Alpha raw=action=TESTACTION{name=T}\r\n"
     "specific BetaRule class=vm_dispatcher_test caption*=Beta raw=action=TESTACTION{name=T}\r\n"
-    "specific GammaRule class=vm_dispatcher_test caption*=Gamma raw=action=TESTACTION{name=T}\r\n"
-    "specific OpsRule class=vm_dispatcher_test caption*=Ops raw=action=TESTOPACTION{name=Ops}"
-    " raw=trigger=TESTTRIGGER{name=Go\\action=Ops\\operation=B\\on=32809}"
-    " raw=trigger=TESTTRIGGER{name=Bad\\action=Ops\\operation=FAIL\\on=32810}\r\n"
+    "specific GammaRule class=vm_dispatcher_test caption*=Gamma "
+    "raw=action=TESTACTION{name=T}\r\n" VM_OPS_RULE
     "default DefaultWindowRule class=vm_dispatcher_test raw=action=TESTACTION{name=T}\r\n";
 static_assert(dispatcher_fixture::kFire == 32809 && dispatcher_fixture::kFireFailing == 32810);
-// Beta, Gamma and the default rule go away; Alpha stays as it was.
+// Beta, Gamma and the default rule go away; Alpha and Ops stay as they were.
 constexpr char kRulesV2[] =
     "explorer off\r\n"
-    "specific AlphaRule class=vm_dispatcher_test caption*=Alpha raw=action=TESTACTION{name=T}\r\n"
-    "# the other rules are gone\r\n";
+    "specific AlphaRule class=vm_dispatcher_test caption*=Alpha "
+    "raw=action=TESTACTION{name=T}\r\n" VM_OPS_RULE "# the other rules are gone\r\n";
 
 class Session {
  public:
@@ -406,7 +409,7 @@ TEST_F(DispatcherTest, HostileServiceCodesFromAnotherProcessNeverBreakTheFixture
 
 TEST_F(DispatcherTest, ATriggerRunsItsOperationAndTheActionLogsItToTheControlProgram) {
   HWND w = s().Extended(L"Ops one");
-  ASSERT_NE(w, nullptr);
+  ASSERT_NE(w, nullptr) << s().Log();
   const std::string prefix = ";OpsRule;vm_dispatcher_test;" + Hex(w) + ";TTestOpAction;";
   DWORD_PTR answer = 0;
   ASSERT_TRUE(SendMessageTimeoutW(w, fx::kFire, 0, 0, SMTO_ABORTIFHUNG, kBound, &answer));
