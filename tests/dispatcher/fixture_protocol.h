@@ -17,6 +17,7 @@ inline constexpr LRESULT kOwnAnswer = 4242;
 // The rules' test triggers fire on these (see the Ops rule of the test).
 inline constexpr UINT kFire = WM_APP + 41;
 inline constexpr UINT kFireFailing = WM_APP + 42;
+inline constexpr UINT kFirePolicies = WM_APP + 43;
 
 // Sent to the control window (SendMessageTimeoutW); wParam = the window.
 inline constexpr UINT kShow = WM_APP + 1;   // ShowWindow(SW_SHOWNOACTIVATE)
