@@ -12,9 +12,10 @@
 // strings (plug-in command data) are
 // std::string_view / std::string of raw bytes.
 //
-// Six interfaces are declared and called here but implemented by no class of
-// this library: IAgent, ITrigger, IEAObserver, IPropChangeSubscriber,
-// IServerMessageReceiver and IOffice2007MenuBarMessageHandler. Contexts
+// Five interfaces are declared and called here but implemented by no class
+// of this library: IAgent, IEAObserver, IPropChangeSubscriber,
+// IServerMessageReceiver and IOffice2007MenuBarMessageHandler; ITrigger only
+// by the trigger base (trigger.h), of which no class is registered. Contexts
 // handed to actions are therefore always null, no trigger exists, publishers
 // have no observers, and the extender's subscription lists stay empty.
 #include <windows.h>
@@ -240,7 +241,7 @@ struct IAgent : IWindowPart {
   virtual void STDMETHODCALLTYPE Deactivate() noexcept = 0;
 };
 
-// Not implemented in this library, and its own operations are never called.
+// Implemented by the trigger base only; no registered class uses it.
 struct ITrigger : IWindowPart {
   using Base = IWindowPart;
   virtual std::wstring STDMETHODCALLTYPE GetActionName() noexcept = 0;

@@ -15,6 +15,7 @@
 #include "hooklib/core/window_hook.h"
 #include "hooklib/framework/class_registry.h"
 #include "hooklib/framework/extender_rules.h"
+#include "hooklib/framework/operation.h"
 #include "hooklib/framework/param_text.h"
 #include "hooklib/framework/text_case.h"
 #include "hooklib/messenger/event_line.h"
@@ -190,6 +191,7 @@ const ItemClass kWindowExtenderItemClass{typeid(WindowExtender).name(),
 bool EnsureWindowExtenderClass() noexcept {
   static const bool registered = [] {
     RegisterItemClass(kWindowExtenderItemClass, kWindowExtenderClassName);
+    EnsureOperationClass();  // actions' rule texts may name operations
     return true;
   }();
   return registered && FindItemClass(kWindowExtenderClassName) != nullptr;

@@ -71,17 +71,29 @@ std::string Hex(HWND w) {
   return text;
 }
 
+// A rule with test operation actions (logging policies 0, 1 and 2) and their
+// triggers; it stays in both tables.
+#define VM_OPS_RULE                                                                             \
+  "specific OpsRule class=vm_dispatcher_test caption*=Ops raw=action=TESTOPACTION{name=Ops}"    \
+  " raw=trigger=TESTTRIGGER{name=Go\\action=Ops\\operation=B\\on=32809}"                        \
+  " raw=trigger=TESTTRIGGER{name=Bad\\action=Ops\\operation=FAIL\\on=32810}"                    \
+  " raw=action=TESTOPACTION{name=Loud\\policy=1} raw=action=TESTOPACTION{name=Quiet\\policy=2}" \
+  " raw=trigger=TESTTRIGGER{name=No\\action=Loud\\operation=NO\\on=32811}"                      \
+  " raw=trigger=TESTTRIGGER{name=Hush\\action=Quiet\\operation=A\\on=32811}\r\n"
 constexpr char kRulesV1[] =
     "explorer off\r\n"
     "specific AlphaRule class=vm_dispatcher_test caption*=Alpha raw=action=TESTACTION{name=T}\r\n"
     "specific BetaRule class=vm_dispatcher_test caption*=Beta raw=action=TESTACTION{name=T}\r\n"
-    "specific GammaRule class=vm_dispatcher_test caption*=Gamma raw=action=TESTACTION{name=T}\r\n"
+    "specific GammaRule class=vm_dispatcher_test caption*=Gamma "
+    "raw=action=TESTACTION{name=T}\r\n" VM_OPS_RULE
     "default DefaultWindowRule class=vm_dispatcher_test raw=action=TESTACTION{name=T}\r\n";
-// Beta, Gamma and the default rule go away; Alpha stays as it was.
+static_assert(dispatcher_fixture::kFire == 32809 && dispatcher_fixture::kFireFailing == 32810 &&
+              dispatcher_fixture::kFirePolicies == 32811);
+// Beta, Gamma and the default rule go away; Alpha and Ops stay as they were.
 constexpr char kRulesV2[] =
     "explorer off\r\n"
-    "specific AlphaRule class=vm_dispatcher_test caption*=Alpha raw=action=TESTACTION{name=T}\r\n"
-    "# the other rules are gone\r\n";
+    "specific AlphaRule class=vm_dispatcher_test caption*=Alpha "
+    "raw=action=TESTACTION{name=T}\r\n" VM_OPS_RULE "# the other rules are gone\r\n";
 
 class Session {
  public:
@@ -398,6 +410,45 @@ TEST_F(DispatcherTest, HostileServiceCodesFromAnotherProcessNeverBreakTheFixture
   if (fresh) {
     EXPECT_EQ(s().Probe(fresh), fx::kOwnAnswer);
   }
+}
+
+TEST_F(DispatcherTest, ATriggerRunsItsOperationAndTheActionLogsItToTheControlProgram) {
+  HWND w = s().Extended(L"Ops one");
+  ASSERT_NE(w, nullptr) << s().Log();
+  const std::string prefix = ";OpsRule;vm_dispatcher_test;" + Hex(w) + ";TTestOpAction;";
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(w, fx::kFire, 0, 0, SMTO_ABORTIFHUNG, kBound, &answer));
+  EXPECT_EQ(static_cast<LRESULT>(answer), fx::kOwnAnswer);  // the window still has it
+  EXPECT_TRUE(s().WaitForLog(prefix + "B;-;-\r\n")) << s().Log();
+  fx::Slot slot = s().Slot(w);
+  EXPECT_EQ(slot.applied, 1);
+  EXPECT_EQ(slot.published, 1);
+  // An operation that throws: one failure line with the message in braces,
+  // its ";" made "|"; nothing applied, nobody told.
+  ASSERT_TRUE(SendMessageTimeoutW(w, fx::kFireFailing, 0, 0, SMTO_ABORTIFHUNG, kBound, &answer));
+  EXPECT_TRUE(s().WaitForLog(prefix + "FAIL;-;-;{cannot| really not}\r\n")) << s().Log();
+  slot = s().Slot(w);
+  EXPECT_EQ(slot.applied, 1);
+  EXPECT_EQ(slot.published, 1);
+  EXPECT_EQ(CountOf(s().Log(), prefix), 2u);
+}
+
+TEST_F(DispatcherTest, AnActionsLoggingPolicyDecidesWhichExecutionsAreLogged) {
+  HWND w = s().Extended(L"Ops policies");
+  ASSERT_NE(w, nullptr) << s().Log();
+  const std::string prefix = ";OpsRule;vm_dispatcher_test;" + Hex(w) + ";TTestOpAction;";
+  // One message, two triggers: the refused operation of the action that
+  // logs anyway is logged; the applied one of the action that never logs is not.
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(w, fx::kFirePolicies, 0, 0, SMTO_ABORTIFHUNG, kBound, &answer));
+  EXPECT_TRUE(s().WaitForLog(prefix + "NO;-;-\r\n")) << s().Log();
+  const fx::Slot slot = s().Slot(w);
+  EXPECT_EQ(slot.applied, 1);
+  EXPECT_EQ(slot.published, 1);
+  // The control program writes lines in the order they come.
+  ASSERT_TRUE(SendMessageTimeoutW(w, fx::kFire, 0, 0, SMTO_ABORTIFHUNG, kBound, &answer));
+  EXPECT_TRUE(s().WaitForLog(prefix + "B;-;-\r\n")) << s().Log();
+  EXPECT_EQ(CountOf(s().Log(), prefix + "A;"), 0u) << s().Log();
 }
 
 TEST_F(DispatcherTest, BenchmarkMessageHookWithTheRealDispatcher) {

@@ -19,6 +19,7 @@
 #include "hooklib/core/stub_pool.h"
 #include "tests/dispatcher/fixture_protocol.h"
 #include "tests/extender/test_action.h"
+#include "tests/operations/test_op_action.h"
 
 namespace fx = vm::test::dispatcher_fixture;
 using vm::framework::ComPtr;
@@ -59,6 +60,16 @@ struct MappingObserver : vm::test::TestActionObserver {
 };
 MappingObserver g_observer;
 
+struct OperationObserver : vm::test::TestOpObserver {
+  void OnApply(HWND w, const std::wstring&) override {
+    if (fx::Slot* s = SlotOf(w, true)) InterlockedIncrement(&s->applied);
+  }
+  void OnPublished(HWND w) override {
+    if (fx::Slot* s = SlotOf(w, true)) InterlockedIncrement(&s->published);
+  }
+};
+OperationObserver g_operation_observer;
+
 vm::hooklib::RuleDispatcher* Dispatcher() {
   auto hook = vm::hooklib::GetProcessHook();
   return dynamic_cast<vm::hooklib::RuleDispatcher*>(hook.Get());
@@ -81,6 +92,8 @@ extern "C" BOOL WINAPI FixtureInstall() {
   g_record = static_cast<fx::Record*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
   vm::test::RegisterTestAction();
   vm::test::g_test_action_observer.store(&g_observer);
+  vm::test::RegisterTestOpClasses();
+  vm::test::g_test_op_observer.store(&g_operation_observer);
   HMODULE self = nullptr;
   GetModuleHandleExW(
       GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

@@ -21,6 +21,7 @@ HWND g_bench_child = nullptr;
 
 LRESULT CALLBACK TestWindowProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   if (m == fx::kProbe) return fx::kOwnAnswer;
+  if (m == fx::kFire || m == fx::kFireFailing || m == fx::kFirePolicies) return fx::kOwnAnswer;
   return DefWindowProcW(w, m, wp, lp);
 }
 

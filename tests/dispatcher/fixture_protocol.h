@@ -14,6 +14,10 @@ inline constexpr wchar_t kControlClass[] = L"vm_dispatcher_fixture_control";
 inline constexpr wchar_t kWindowClass[] = L"vm_dispatcher_test";
 inline constexpr UINT kProbe = WM_APP + 40;
 inline constexpr LRESULT kOwnAnswer = 4242;
+// The rules' test triggers fire on these (see the Ops rule of the test).
+inline constexpr UINT kFire = WM_APP + 41;
+inline constexpr UINT kFireFailing = WM_APP + 42;
+inline constexpr UINT kFirePolicies = WM_APP + 43;
 
 // Sent to the control window (SendMessageTimeoutW); wParam = the window.
 inline constexpr UINT kShow = WM_APP + 1;   // ShowWindow(SW_SHOWNOACTIVATE)
@@ -47,6 +51,8 @@ struct Slot {
   LONG detached;
   LONG before;
   LONG after;
+  LONG applied;    // operations the test operation action applied
+  LONG published;  // publications its observer heard
   wchar_t rule[32];
 };
 struct Record {
