@@ -35,6 +35,7 @@ enum CheckFailure : std::uint64_t {
   kStubFreed = 4,         // the pool has more free stubs than before: one in use was freed
   kForeignCapture = 8,    // the mouse capture went to a window of another thread
   kUnhookBroken = 16,     // the thread's hooks or unhook window went
+  kLibraryUnloaded = 32,  // the application unloaded (and took the per-thread hooks with it)
 };
 
 // Exit codes of the fixture in storage mode.

@@ -14,6 +14,7 @@
 #include "common/unique_handle.h"
 #include "hooklib/core/machine_code.h"
 #include "tests/hostile/hostile_shared.h"
+#include "tests/messenger/server_double.h"
 #include "tests/support/child_process.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/paths.h"
@@ -75,10 +76,17 @@ std::string Failures(std::uint64_t bits) {
   if (bits & kStubFreed) s += " a stub in use was freed;";
   if (bits & kForeignCapture) s += " capture went to a foreign window;";
   if (bits & kUnhookBroken) s += " per-thread hooks or unhook window gone;";
+  if (bits & kLibraryUnloaded) s += " the library unloaded (no control program?);";
   return s.empty() ? "none" : s;
 }
 
 TEST(HostileSender, EveryServiceCodeWithBadParametersLeavesTheFixtureWorking) {
+  // A control program for the whole attack. Without one the fixture's
+  // messenger finds none, and five seconds after its start it unloads the
+  // application, which removes every per-thread hook and unhook window as
+  // it must: the checks would then see the unload, not the attack.
+  ServerDouble control_program;
+  ASSERT_NE(control_program.main_wnd(), nullptr);
   Target target;
   ASSERT_TRUE(target.Start());
   const volatile TargetBlock* b = target.block();
