@@ -8,21 +8,13 @@
 #include <type_traits>
 
 #include "common/control_program.h"
+#include "common/critical_section_lock.h"
 
 namespace vm::hooklib {
 
 namespace {
 
-class Lock {
- public:
-  explicit Lock(CRITICAL_SECTION& cs) noexcept : cs_(cs) { EnterCriticalSection(&cs_); }
-  ~Lock() { LeaveCriticalSection(&cs_); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  CRITICAL_SECTION& cs_;
-};
+using Lock = CriticalSectionLock;
 
 // A hostile pattern must not hold the window's thread nor run its stack out:
 // PCRE recurses on the machine stack while it backtracks.

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "common/control_program.h"
+#include "common/critical_section_lock.h"
 #include "common/shared_names.h"
 #include "hooklib/app/pattern_library.h"
 #include "hooklib/app/window_info.h"
@@ -24,16 +25,7 @@ using framework::IWindowExtender;
 using framework::IWindowHandler;
 using framework::Variant;
 
-class Lock {
- public:
-  explicit Lock(CRITICAL_SECTION& cs) noexcept : cs_(cs) { EnterCriticalSection(&cs_); }
-  ~Lock() { LeaveCriticalSection(&cs_); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  CRITICAL_SECTION& cs_;
-};
+using Lock = CriticalSectionLock;
 
 // Registered at start-up by the modules that own them; read on hook paths.
 SRWLOCK g_callbacks_lock = SRWLOCK_INIT;
