@@ -14,6 +14,7 @@
 #include "common/unique_handle.h"
 #include "hooklib/core/storage_layout.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/paths.h"
 
@@ -22,36 +23,15 @@ namespace {
 
 constexpr DWORD kBound = 30000;
 
-std::wstring NewFolder(const wchar_t* stem) {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + UniqueName(stem);
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
-}
-
-std::string ReadAll(const std::wstring& path) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-  std::string all;
-  if (!file) return all;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-    all.append(buffer, read);
-  }
-  return all;
-}
-
 // Our control program with a log folder of its own.
 class ControlProgram {
  public:
-  ControlProgram() : folder_(NewFolder(L"vfo_chain")) {
+  ControlProgram() : folder_(NewTempFolder(L"vfo_chain")) {
     process_ = ChildProcess(BinPath(names::kControlProgramExe),
                             L"--no-tray --no-staging --config-folder \"" + folder_ + L"\"");
   }
   ChildProcess& process() { return process_; }
-  std::string Log() const { return ReadAll(folder_ + L"\\" + names::kEventLogFile); }
+  std::string Log() const { return ReadWholeFile(folder_ + L"\\" + names::kEventLogFile); }
   bool WaitForLog(const std::string& needle, DWORD timeout = kBound) const {
     return PumpUntil([&] { return Log().find(needle) != std::string::npos; }, timeout);
   }

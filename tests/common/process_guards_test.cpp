@@ -18,6 +18,7 @@
 #include "common/shared_names.h"
 #include "common/single_instance.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/paths.h"
 
@@ -25,6 +26,7 @@ namespace {
 
 using vm::test::ChildProcess;
 using vm::test::UniqueName;
+using vm::test::NewTempFolder;
 
 constexpr DWORD kAlreadyExists = 10;
 constexpr DWORD kTookGuard = 11;
@@ -225,14 +227,6 @@ TEST(SingleAppInstance, OnlyTheGuardHolderMayRecordAWindow) {
 // ---------------------------------------------------------------------------
 // File-access mutex
 
-std::wstring TempFolder(const wchar_t* stem) {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + UniqueName(stem);
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
-}
-
 TEST(FileAccessMutex, OnlyTheFileNameNamesTheLock) {
   EXPECT_EQ(vm::FileAccessMutex::MutexNameFor(L"C:\\a\\b\\CenterEvents.log"),
             std::wstring(vm::names::kFileLockPrefix) + L"CenterEvents.log");
@@ -262,7 +256,7 @@ TEST(FileAccessMutex, TheCreatorHoldsItAndFilesOfOneNameInTwoFoldersShareIt) {
 }
 
 TEST(FileAccessMutex, SerialisesTwoWriterProcesses) {
-  const std::wstring folder = TempFolder(L"vm_writers");
+  const std::wstring folder = NewTempFolder(L"vm_writers");
   const std::wstring path = folder + L"\\writers.log";
   const std::wstring go = UniqueName(L"Local\\vm_writers_go");
   vm::UniqueHandle go_event = Event(go);
@@ -331,7 +325,7 @@ void MakeReadOnlyForEveryone(const std::wstring& path) {
 }
 
 TEST(FileSystemSecurity, OpensAFolderToEveryoneOncePerPath) {
-  const std::wstring folder = TempFolder(L"vm_security");
+  const std::wstring folder = NewTempFolder(L"vm_security");
   MakeReadOnlyForEveryone(folder);
   ASSERT_EQ(EveryoneAccess(folder) & FILE_WRITE_DATA, 0u);
 

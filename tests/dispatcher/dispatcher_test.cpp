@@ -18,6 +18,7 @@
 #include "controlcenter/handler_commands.h"
 #include "tests/dispatcher/fixture_protocol.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
 #include "tests/support/message_pump.h"
 #include "tests/support/paths.h"
 
@@ -26,27 +27,6 @@ namespace {
 
 namespace fx = dispatcher_fixture;
 constexpr DWORD kBound = 20000;
-
-std::wstring NewFolder(const wchar_t* stem) {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + UniqueName(stem);
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
-}
-
-std::string ReadAll(const std::wstring& path) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-  std::string all;
-  if (!file) return all;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-    all.append(buffer, read);
-  }
-  return all;
-}
 
 void WriteAll(const std::wstring& path, const std::string& text) {
   UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -98,7 +78,7 @@ constexpr char kRulesV2[] =
 class Session {
  public:
   Session()
-      : folder_(NewFolder(L"vfo_dispatcher")),
+      : folder_(NewTempFolder(L"vfo_dispatcher")),
         rules_(folder_ + L"\\rules.txt"),
         quit_name_(UniqueName(L"Local\\vm_dispatcher_fixture_quit")),
         quit_(CreateEventW(nullptr, TRUE, FALSE, quit_name_.c_str())) {
@@ -122,7 +102,7 @@ class Session {
     return WaitForLog(registered) && PumpUntil([&] { return Control() != nullptr; }, kBound);
   }
 
-  std::string Log() const { return ReadAll(folder_ + L"\\" + names::kEventLogFile); }
+  std::string Log() const { return ReadWholeFile(folder_ + L"\\" + names::kEventLogFile); }
   bool WaitForLog(const std::string& needle, std::size_t count = 1) const {
     return PumpUntil([&] { return CountOf(Log(), needle) >= count; }, kBound);
   }
