@@ -310,7 +310,10 @@ struct IToolbox : IWindowPart {
   virtual ComPtr<IPublisher> STDMETHODCALLTYPE GetPublisher() noexcept = 0;
   virtual Variant STDMETHODCALLTYPE
   GetWindowParamDefault(std::wstring_view param_name, const Variant& default_value) noexcept = 0;
-  virtual void STDMETHODCALLTYPE SetWindowParam(std::wstring_view param_name,
+  // True only when the value was applied (for "path": the window really was
+  // sent to that folder), so that a caller across a process boundary can be
+  // told the truth instead of a blanket success.
+  virtual bool STDMETHODCALLTYPE SetWindowParam(std::wstring_view param_name,
                                                 const Variant& param_value) noexcept = 0;
 };
 
